@@ -1,0 +1,56 @@
+// The one interface every cabinet compressor sits behind, so the writer never
+// knows which method it drives and each method can be tested alone.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "fci.h"
+
+namespace kp::cab {
+
+// Every codec allocation goes through the cabinet client's callbacks.
+struct Allocator {
+    void* (*alloc)(void* opaque, std::size_t bytes); // null when memory is exhausted
+    void (*free)(void* opaque, void* block);
+    void* opaque;
+};
+
+// Receives the compressed frames of one folder, in order, one CFDATA block each.
+struct BlockSink {
+    // 0 to go on; any other value stops the codec, which returns that value unchanged.
+    int (*emit)(void* opaque, const std::uint8_t* data, std::uint32_t compressedSize,
+                std::uint32_t uncompressedSize);
+    void* opaque;
+};
+
+constexpr int codecOk = 0;
+constexpr int codecNoMemory = -1;
+constexpr int codecFailed = -2;
+
+// Uncompressed bytes in every CFDATA block but the last of a folder.
+constexpr std::uint32_t kFrameSize = 32768;
+// Largest cbData that decoders accept (libmspack's and Windows' input limit).
+constexpr std::uint32_t kMaxBlockData = 32768 + 6144;
+
+struct CodecOps {
+    const char* name;
+    // windowBits is meaningful only for methods with a window (LZX: 15 to 21).
+    int (*create)(unsigned windowBits, const Allocator& memory, const BlockSink& sink,
+                  void** state);
+    // One frame of the folder's stream: kFrameSize bytes, except the folder's last frame,
+    // which may be shorter and is followed by finish().
+    int (*frame)(void* state, const std::uint8_t* data, std::uint32_t size);
+    // End of the folder's stream: emit every frame still held back.
+    int (*finish)(void* state);
+    void (*destroy)(void* state);
+};
+
+extern const CodecOps storeCodec;
+extern const CodecOps mszipCodec;
+
+// The codec a TCOMP value asks for and its window, or null when the type or its
+// parameters are not supported (the caller reports FCIERR_BAD_COMPR_TYPE).
+const CodecOps* codecFor(TCOMP typeCompress, unsigned* windowBits);
+
+} // namespace kp::cab
