@@ -12,6 +12,14 @@ const CodecOps* codecFor(TCOMP typeCompress, unsigned* windowBits) {
         return &storeCodec;
     case tcompTYPE_MSZIP:
         return &mszipCodec;
+    case tcompTYPE_LZX: {
+        unsigned bits = LZXCompressionWindowFromTCOMP(typeCompress);
+        if (bits < 15 || bits > 21) {
+            return nullptr;
+        }
+        *windowBits = bits;
+        return &lzxCodec;
+    }
     default:
         return nullptr;
     }

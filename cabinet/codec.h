@@ -48,6 +48,7 @@ struct CodecOps {
 
 extern const CodecOps storeCodec;
 extern const CodecOps mszipCodec;
+extern const CodecOps lzxCodec;
 
 // The codec a TCOMP value asks for and its window, or null when the type or its
 // parameters are not supported (the caller reports FCIERR_BAD_COMPR_TYPE).

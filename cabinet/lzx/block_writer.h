@@ -1,0 +1,59 @@
+// Codes of one block, what the block costs in bits, and writing it out,
+// cutting the output into frames as the data passes their ends.
+#pragma once
+
+#include <cstdint>
+
+#include "bit_writer.h"
+#include "lzx_format.h"
+#include "parser.h"
+
+namespace kp::cab::lzx {
+
+struct Codes {
+    std::uint8_t mainLengths[kMaxMainSymbols];
+    std::uint16_t mainCodes[kMaxMainSymbols];
+    std::uint8_t lengthLengths[kNumLengthSymbols];
+    std::uint16_t lengthCodes[kNumLengthSymbols];
+    std::uint8_t alignedLengths[kNumAlignedSymbols];
+    std::uint16_t alignedCodes[kNumAlignedSymbols];
+
+    void build(const Symbols& symbols, unsigned numMain);
+};
+
+// Tree lengths as the decoder last received them; a new stream starts at zero.
+struct TreeHistory {
+    std::uint8_t main[kMaxMainSymbols];
+    std::uint8_t length[kNumLengthSymbols];
+};
+
+// Where the output must be cut: after each frame's last byte, at a word boundary.
+struct FrameCutter {
+    const std::uint32_t* frameEnds; // stream positions, ascending
+    std::uint32_t* cuts;            // output byte offsets, one per frame
+    unsigned next;
+
+    void at(BitWriter& out, std::uint32_t streamPos) {
+        if (streamPos == frameEnds[next]) {
+            out.alignToWord();
+            cuts[next++] = std::uint32_t(out.size());
+        }
+    }
+};
+
+// Header bits plus trees of a verbatim or aligned block.
+std::uint64_t treeCost(const Codes& codes, const TreeHistory& history, unsigned numMain,
+                       bool aligned);
+// Bits of the block's symbols under codes, and the same with the aligned tree.
+void symbolCosts(const Item* items, unsigned count, const std::uint8_t* data, const Codes& codes,
+                 std::uint64_t* verbatim, std::uint64_t* aligned);
+
+void writeCompressedBlock(BitWriter& out, FrameCutter& cutter, BlockType type, const Item* items,
+                          unsigned count, const std::uint8_t* data, std::uint32_t streamPos,
+                          std::uint32_t size, const Codes& codes, TreeHistory& history,
+                          unsigned numMain);
+
+void writeUncompressedBlock(BitWriter& out, FrameCutter& cutter, const std::uint8_t* data,
+                            std::uint32_t streamPos, std::uint32_t size, const Repeats& reps);
+
+} // namespace kp::cab::lzx

@@ -1,0 +1,353 @@
+#include "encoder.h"
+
+#include <cstring>
+#include <new>
+
+#include "e8.h"
+
+namespace kp::cab::lzx {
+
+namespace {
+
+// Room for the matches of a chunk; positions past it get none.
+constexpr std::uint32_t kCachePerPosition = 12;
+// A frame's bits can exceed its size a good deal before the check below rejects them.
+constexpr std::uint32_t kOutPerFrame = 2 * kFrameSize + 4096;
+
+template <typename T> T* grab(const Allocator& memory, std::size_t count) {
+    return static_cast<T*>(memory.alloc(memory.opaque, sizeof(T) * count));
+}
+
+} // namespace
+
+Encoder* Encoder::create(unsigned windowBits, const Allocator& memory, const BlockSink& sink,
+                         const Tuning& tuning) {
+    void* place = memory.alloc(memory.opaque, sizeof(Encoder));
+    if (!place) {
+        return nullptr;
+    }
+    auto* e = new (place) Encoder();
+    e->memory_ = memory;
+    e->sink_ = sink;
+    e->tuning_ = tuning;
+    e->windowBits_ = windowBits;
+    e->window_ = 1u << windowBits;
+    e->numMain_ = kNumChars + 8 * slotsForWindow(windowBits);
+    if (!e->allocate()) {
+        destroy(e);
+        return nullptr;
+    }
+    e->startStream();
+    return e;
+}
+
+bool Encoder::allocate() {
+    dataCapacity_ = window_ + kChunkBytes;
+    // Eight spare bytes let match comparison read whole words at the end.
+    data_ = grab<std::uint8_t>(memory_, dataCapacity_ + 8);
+    finderMemory_ = grab<std::uint8_t>(memory_, MatchFinder::tableBytes(windowBits_));
+    cacheFirst_ = grab<std::uint32_t>(memory_, kChunkBytes + 1);
+    cacheCapacity_ = kChunkBytes * kCachePerPosition;
+    cacheMatches_ = grab<Match>(memory_, cacheCapacity_);
+    nodes_ = grab<ParseNode>(memory_, kChunkBytes + 1);
+    items_ = grab<Item>(memory_, kChunkBytes);
+    cumulative_ = grab<Symbols>(memory_, kMaxSegments + 1);
+    symbols_ = grab<Symbols>(memory_, 1);
+    codes_ = grab<Codes>(memory_, 1);
+    model_ = grab<CostModel>(memory_, 1);
+    history_ = grab<TreeHistory>(memory_, 1);
+    savedHistory_ = grab<TreeHistory>(memory_, 1);
+    outCapacity_ = kChunkFrames * kOutPerFrame;
+    out_ = grab<std::uint8_t>(memory_, outCapacity_);
+    return data_ && finderMemory_ && cacheFirst_ && cacheMatches_ && nodes_ && items_ &&
+           cumulative_ && symbols_ && codes_ && model_ && history_ && savedHistory_ && out_;
+}
+
+void Encoder::destroy(Encoder* e) {
+    if (!e) {
+        return;
+    }
+    Allocator memory = e->memory_;
+    void* blocks[] = {e->data_,    e->finderMemory_, e->cacheFirst_, e->cacheMatches_, e->nodes_,
+                      e->items_,   e->cumulative_,   e->symbols_,    e->codes_,        e->model_,
+                      e->history_, e->savedHistory_, e->out_};
+    for (void* b : blocks) {
+        if (b) {
+            memory.free(memory.opaque, b);
+        }
+    }
+    e->~Encoder();
+    memory.free(memory.opaque, e);
+}
+
+void Encoder::startStream() {
+    finder_.init(finderMemory_, windowBits_, tuning_.searchDepth, tuning_.niceLength);
+    std::memset(data_, 0, dataCapacity_ + 8);
+    streamStart_ = window_;
+    base_ = end_ = streamStart_;
+    pendingFrames_ = 0;
+    sawShortFrame_ = false;
+    headerWritten_ = false;
+    haveModel_ = false;
+    std::memset(history_, 0, sizeof(TreeHistory));
+    reps_ = {{1, 1, 1}};
+}
+
+int Encoder::frame(const std::uint8_t* data, std::uint32_t size) {
+    if (size == 0 || size > kFrameSize || sawShortFrame_) {
+        return codecFailed;
+    }
+    if (pendingFrames_ == 0 && end_ - base_ > window_) {
+        // Keep one window of history in front of the next chunk.
+        std::memmove(data_, data_ + (end_ - window_ - base_), window_);
+        base_ = end_ - window_;
+    }
+    if (pendingFrames_ == 0) {
+        chunkStart_ = end_;
+    }
+    std::uint8_t* dest = data_ + (end_ - base_);
+    std::memcpy(dest, data, size);
+    e8Translate(dest, size, end_ - streamStart_, std::int32_t(kE8TranslationSize));
+    end_ += size;
+    frameEnds_[pendingFrames_++] = end_ - streamStart_;
+    sawShortFrame_ = size < kFrameSize;
+    if (pendingFrames_ == kChunkFrames) {
+        return encodeChunk(false);
+    }
+    return codecOk;
+}
+
+int Encoder::finish() {
+    int rc = pendingFrames_ ? encodeChunk(true) : codecOk;
+    // The next frame, if any, starts a new folder's stream.
+    startStream();
+    return rc;
+}
+
+void Encoder::findMatches(std::uint32_t start, std::uint32_t end) {
+    Match found[kMaxMatchesPerPosition];
+    std::uint32_t used = 0;
+    std::uint32_t skipUntil = start;
+    for (std::uint32_t pos = start; pos < end; ++pos) {
+        std::uint32_t k = pos - start;
+        cacheFirst_[k] = used;
+        if (pos < skipUntil) {
+            finder_.skip(data_, base_, pos, end);
+            continue;
+        }
+        unsigned count = finder_.find(data_, base_, pos, end, found);
+        if (count == 0) {
+            continue;
+        }
+        unsigned longest = matchLength(found[count - 1]);
+        if (longest >= tuning_.niceLength) {
+            // The parser takes a match this long whole; the positions it covers need no matches.
+            skipUntil = pos + longest;
+        }
+        unsigned keep = count;
+        if (keep > cacheCapacity_ - used) {
+            keep = cacheCapacity_ - used;
+        }
+        std::memcpy(cacheMatches_ + used, found + (count - keep), keep * sizeof(Match));
+        used += keep;
+    }
+    cacheFirst_[end - start] = used;
+}
+
+void Encoder::measureSegments(std::uint32_t start, const Item* items, unsigned count,
+                              Segments& seg) {
+    const std::uint8_t* data = data_ + (start - base_);
+    Symbols& running = *symbols_;
+    running.clear();
+    std::uint64_t extra = 0;
+    std::uint32_t pos = 0;
+    unsigned i = 0;
+    seg.cumulative = cumulative_;
+    cumulative_[0].clear();
+    seg.extraBits[0] = 0;
+    for (unsigned s = 1; s <= seg.count; ++s) {
+        while (i < count && pos < seg.start[s]) {
+            running.add(items + i, 1, data + pos);
+            if (items[i].length > 1) {
+                extra += slotExtraBits(slotOf(items[i].offset));
+            }
+            pos += items[i].length;
+            ++i;
+        }
+        cumulative_[s] = running;
+        seg.extraBits[s] = extra;
+    }
+}
+
+bool Encoder::storableEnd(std::uint32_t end, bool last) const {
+    // Decoders disagree on the pad byte after an odd uncompressed block that ends
+    // the stream, so such a block is never written.
+    return !(last && end == end_ && ((end_ - streamStart_) & 1));
+}
+
+unsigned Encoder::segmentAt(std::uint32_t pos) const {
+    std::uint32_t rel = pos - chunkStart_;
+    return rel >= end_ - chunkStart_ ? segments_.count : rel / kSegmentSize;
+}
+
+int Encoder::encodeChunk(bool last) {
+    std::uint32_t start = chunkStart_;
+    std::uint32_t size = end_ - start;
+    frameEnds_[pendingFrames_] = 0xFFFFFFFFu;
+
+    findMatches(start, end_);
+
+    // A first parse with the codes of the previous chunk shows where the
+    // statistics change.
+    if (!haveModel_) {
+        model_->initial(data_ + (start - base_), size);
+    }
+    Parser parser{data_,
+                  base_,
+                  streamStart_,
+                  start,
+                  {cacheFirst_, cacheMatches_},
+                  nodes_,
+                  tuning_.niceLength};
+    Repeats reps = reps_;
+    unsigned count = parser.parse(start, end_, *model_, reps, items_);
+
+    Segments& seg = segments_;
+    seg.count = (size + kSegmentSize - 1) / kSegmentSize;
+    for (unsigned s = 0; s <= seg.count; ++s) {
+        std::uint32_t at = s * kSegmentSize;
+        seg.start[s] = at < size ? at : size;
+        seg.frameStart[s] = at % kFrameSize == 0 || at >= size;
+    }
+    seg.storableEnd = storableEnd(end_, last);
+    measureSegments(start, items_, count, seg);
+    BlockPlan plan;
+    planBlocks(seg, plan);
+
+    *savedHistory_ = *history_;
+    Repeats savedReps = reps_;
+    bool savedHeader = headerWritten_;
+    for (;;) {
+        BitWriter out(out_, outCapacity_);
+        if (!headerWritten_) {
+            out.put(1, 1);
+            out.put(kE8TranslationSize >> 16, 16);
+            out.put(kE8TranslationSize & 0xFFFF, 16);
+            headerWritten_ = true;
+        }
+        FrameCutter cutter{frameEnds_, cuts_, 0};
+        encodeBlocks(out, cutter, plan, last);
+        bool fits = !out.overflowed();
+        for (unsigned f = 0; f < pendingFrames_ && fits; ++f) {
+            std::uint32_t from = f ? cuts_[f - 1] : 0;
+            fits = cuts_[f] - from <= kMaxBlockData;
+        }
+        if (fits || plan.count == pendingFrames_) {
+            // One block per frame is never larger than the frame stored.
+            break;
+        }
+        // Some frame came out too large for decoders' input buffers: start over
+        // with one block per frame.
+        *history_ = *savedHistory_;
+        reps_ = savedReps;
+        headerWritten_ = savedHeader;
+        plan.count = pendingFrames_;
+        plan.start[0] = 0;
+        for (unsigned f = 0; f < pendingFrames_; ++f) {
+            plan.start[f + 1] = frameEnds_[f] - (start - streamStart_);
+            plan.stored[f] = false;
+        }
+    }
+
+    unsigned frames = pendingFrames_;
+    pendingFrames_ = 0;
+    std::uint32_t from = 0;
+    std::uint32_t frameStart = start - streamStart_;
+    for (unsigned f = 0; f < frames; ++f) {
+        int rc = sink_.emit(sink_.opaque, out_ + from, cuts_[f] - from, frameEnds_[f] - frameStart);
+        if (rc) {
+            return rc;
+        }
+        from = cuts_[f];
+        frameStart = frameEnds_[f];
+    }
+    return codecOk;
+}
+
+void Encoder::encodeBlocks(BitWriter& out, FrameCutter& cutter, const BlockPlan& plan, bool last) {
+    for (unsigned b = 0; b < plan.count; ++b) {
+        std::uint32_t from = chunkStart_ + plan.start[b];
+        std::uint32_t to = chunkStart_ + plan.start[b + 1];
+        // Uncompressed blocks hold whole frames: they then start on a fresh
+        // word where no decoder doubts the alignment.
+        bool frameAligned = (from - streamStart_) % kFrameSize == 0 &&
+                            ((to - streamStart_) % kFrameSize == 0 || to == end_);
+        bool storable = frameAligned && storableEnd(to, last);
+        if (plan.stored[b] && storable) {
+            writeUncompressedBlock(out, cutter, data_ + (from - base_), from - streamStart_,
+                                   to - from, reps_);
+            continue;
+        }
+        encodeCompressed(out, cutter, from, to, storable);
+    }
+}
+
+void Encoder::encodeCompressed(BitWriter& out, FrameCutter& cutter, std::uint32_t from,
+                               std::uint32_t to, bool storable) {
+    Parser parser{data_,
+                  base_,
+                  streamStart_,
+                  chunkStart_,
+                  {cacheFirst_, cacheMatches_},
+                  nodes_,
+                  tuning_.niceLength};
+    const std::uint8_t* data = data_ + (from - base_);
+
+    // Start from what the chunk's first parse saw in this range.
+    Symbols& symbols = *symbols_;
+    const Symbols& hi = segments_.cumulative[segmentAt(to)];
+    const Symbols& lo = segments_.cumulative[segmentAt(from)];
+    for (unsigned s = 0; s < kMaxMainSymbols; ++s) {
+        symbols.main[s] = hi.main[s] - lo.main[s];
+    }
+    for (unsigned s = 0; s < kNumLengthSymbols; ++s) {
+        symbols.length[s] = hi.length[s] - lo.length[s];
+    }
+    for (unsigned s = 0; s < kNumAlignedSymbols; ++s) {
+        symbols.aligned[s] = hi.aligned[s] - lo.aligned[s];
+    }
+    Codes& codes = *codes_;
+    codes.build(symbols, numMain_);
+    model_->fromLengths(codes.mainLengths, codes.lengthLengths, codes.alignedLengths, false);
+
+    Repeats reps{};
+    unsigned count = 0;
+    std::uint64_t verbatimBits = 0;
+    std::uint64_t alignedBits = 0;
+    for (unsigned pass = 0; pass < tuning_.passes; ++pass) {
+        reps = reps_;
+        count = parser.parse(from, to, *model_, reps, items_);
+        symbols.clear();
+        symbols.add(items_, count, data);
+        codes.build(symbols, numMain_);
+        symbolCosts(items_, count, data, codes, &verbatimBits, &alignedBits);
+        model_->fromLengths(codes.mainLengths, codes.lengthLengths, codes.alignedLengths,
+                            alignedBits + 3 * kNumAlignedSymbols < verbatimBits);
+    }
+    std::uint64_t trees = treeCost(codes, *history_, numMain_, false);
+    verbatimBits += trees;
+    alignedBits += trees + 3 * kNumAlignedSymbols;
+    BlockType type = alignedBits < verbatimBits ? kAligned : kVerbatim;
+    std::uint64_t bits = type == kAligned ? alignedBits : verbatimBits;
+    std::uint64_t storedBits = 3 + 24 + 16 + 96 + 8 * std::uint64_t(to - from);
+    if (storable && storedBits < bits) {
+        writeUncompressedBlock(out, cutter, data, from - streamStart_, to - from, reps_);
+        return;
+    }
+    writeCompressedBlock(out, cutter, type, items_, count, data, from - streamStart_, to - from,
+                         codes, *history_, numMain_);
+    reps_ = reps;
+    haveModel_ = true;
+}
+
+} // namespace kp::cab::lzx

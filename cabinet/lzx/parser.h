@@ -1,0 +1,75 @@
+// Near-optimal parsing: a shortest path over the block's positions where every
+// literal, repeated-offset match and found match is an edge priced by the
+// current code lengths. Each node carries the repeated offsets of its best path.
+#pragma once
+
+#include <cstdint>
+
+#include "lzx_format.h"
+#include "match_finder.h"
+
+namespace kp::cab::lzx {
+
+// length 1: a literal; otherwise a match with its formatted offset (0..2 repeats).
+struct Item {
+    std::uint32_t offset;
+    std::uint32_t length;
+};
+
+struct Repeats {
+    std::uint32_t r[kNumRepeats];
+};
+
+// Bit prices of every symbol, taken from code lengths.
+struct CostModel {
+    std::uint32_t main[kMaxMainSymbols];
+    std::uint32_t length[kNumLengthSymbols];
+    std::uint32_t aligned[kNumAlignedSymbols];
+    bool useAligned;
+
+    // Unused symbols get a price that lets the parser try them.
+    void fromLengths(const std::uint8_t* mainLengths, const std::uint8_t* lengthLengths,
+                     const std::uint8_t* alignedLengths, bool aligned);
+    // Before any statistics: literals by their frequency in the block, matches flat.
+    void initial(const std::uint8_t* data, std::uint32_t size);
+    std::uint32_t offsetCost(std::uint32_t formatted, unsigned slot) const;
+};
+
+struct Symbols {
+    std::uint32_t main[kMaxMainSymbols];
+    std::uint32_t length[kNumLengthSymbols];
+    std::uint32_t aligned[kNumAlignedSymbols];
+    void clear();
+    void add(const Item* items, unsigned count, const std::uint8_t* data);
+};
+
+struct ParseNode {
+    std::uint32_t cost;
+    std::uint32_t length;
+    std::uint32_t offset;
+    Repeats reps;
+};
+
+// The matches found for one chunk of positions.
+struct MatchCache {
+    const std::uint32_t* first; // per position, index of its first match; one more entry at the end
+    const Match* matches;
+};
+
+struct Parser {
+    const std::uint8_t* data; // data[0] is position base
+    std::uint32_t base;
+    std::uint32_t streamStart; // position of the folder stream's first byte
+    std::uint32_t cacheStart;  // position of the cache's first entry
+    MatchCache cache;
+    ParseNode* nodes; // block length + 1
+    unsigned nice;
+
+    // Parses positions [start, end), which lie in one chunk; reps enter as the
+    // block's initial repeated offsets and leave as its final ones. items needs
+    // end - start entries; returns how many it used.
+    unsigned parse(std::uint32_t start, std::uint32_t end, const CostModel& costs, Repeats& reps,
+                   Item* items) const;
+};
+
+} // namespace kp::cab::lzx

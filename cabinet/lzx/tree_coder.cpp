@@ -1,0 +1,115 @@
+#include "tree_coder.h"
+
+#include "huffman.h"
+#include "lzx_format.h"
+
+namespace kp::cab::lzx {
+
+namespace {
+
+unsigned deltaSymbol(unsigned previous, unsigned length) {
+    return (previous + 17 - length) % 17;
+}
+
+struct Pretree {
+    std::uint8_t lengths[kNumPretreeSymbols];
+    std::uint16_t codes[kNumPretreeSymbols];
+};
+
+unsigned extraBits(unsigned symbol) {
+    return symbol == 17 ? 4 : symbol == 18 ? 5 : symbol == 19 ? 1 : 0;
+}
+
+unsigned prepare(const std::uint8_t* lengths, const std::uint8_t* previous, unsigned n,
+                 PretreeItem* items, Pretree& tree) {
+    unsigned count = pretreeItems(lengths, previous, n, items);
+    std::uint32_t freq[kNumPretreeSymbols] = {};
+    for (unsigned i = 0; i < count; ++i) {
+        ++freq[items[i].symbol];
+        if (items[i].symbol == 19) {
+            ++freq[items[i].repeatedDelta];
+        }
+    }
+    buildCodeLengths(freq, kNumPretreeSymbols, kMaxPretreeLength, tree.lengths);
+    assignCodes(tree.lengths, kNumPretreeSymbols, tree.codes);
+    return count;
+}
+
+} // namespace
+
+unsigned pretreeItems(const std::uint8_t* lengths, const std::uint8_t* previous, unsigned n,
+                      PretreeItem* items) {
+    unsigned count = 0;
+    unsigned i = 0;
+    while (i < n) {
+        unsigned run = 1;
+        if (lengths[i] == 0) {
+            while (i + run < n && lengths[i + run] == 0 && run < 51) {
+                ++run;
+            }
+            if (run >= 20) {
+                items[count++] = {18, std::uint8_t(run - 20), 0};
+                i += run;
+                continue;
+            }
+            if (run >= 4) {
+                items[count++] = {17, std::uint8_t(run - 4), 0};
+                i += run;
+                continue;
+            }
+        } else {
+            // Decoders disagree on whether 19's delta applies to each old length
+            // or only the first, so runs are taken only where both readings agree.
+            while (i + run < n && run < 5 && lengths[i + run] == lengths[i] &&
+                   previous[i + run] == previous[i]) {
+                ++run;
+            }
+            if (run >= 4) {
+                items[count++] = {19, std::uint8_t(run - 4),
+                                  std::uint8_t(deltaSymbol(previous[i], lengths[i]))};
+                i += run;
+                continue;
+            }
+        }
+        items[count++] = {std::uint8_t(deltaSymbol(previous[i], lengths[i])), 0, 0};
+        ++i;
+    }
+    return count;
+}
+
+std::uint64_t writeLengths(BitWriter& out, const std::uint8_t* lengths,
+                           const std::uint8_t* previous, unsigned n) {
+    PretreeItem items[kMaxHuffmanSymbols];
+    Pretree tree;
+    unsigned count = prepare(lengths, previous, n, items, tree);
+    std::uint64_t start = out.bitCount();
+    for (unsigned s = 0; s < kNumPretreeSymbols; ++s) {
+        out.put(tree.lengths[s], 4);
+    }
+    for (unsigned i = 0; i < count; ++i) {
+        const PretreeItem& item = items[i];
+        out.put(tree.codes[item.symbol], tree.lengths[item.symbol]);
+        out.put(item.extra, extraBits(item.symbol));
+        if (item.symbol == 19) {
+            out.put(tree.codes[item.repeatedDelta], tree.lengths[item.repeatedDelta]);
+        }
+    }
+    return out.bitCount() - start;
+}
+
+std::uint64_t lengthsCost(const std::uint8_t* lengths, const std::uint8_t* previous, unsigned n) {
+    PretreeItem items[kMaxHuffmanSymbols];
+    Pretree tree;
+    unsigned count = prepare(lengths, previous, n, items, tree);
+    std::uint64_t bits = 4 * kNumPretreeSymbols;
+    for (unsigned i = 0; i < count; ++i) {
+        const PretreeItem& item = items[i];
+        bits += tree.lengths[item.symbol] + extraBits(item.symbol);
+        if (item.symbol == 19) {
+            bits += tree.lengths[item.repeatedDelta];
+        }
+    }
+    return bits;
+}
+
+} // namespace kp::cab::lzx
