@@ -1,0 +1,155 @@
+// LZX cabinets for every window, written through the interface and extracted
+// by libmspack, cabextract and 7-Zip.
+#include <fstream>
+#include <iterator>
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include "cab_readers.h"
+#include "fci_client.h"
+
+namespace {
+using namespace kp::test;
+namespace fs = std::filesystem;
+
+std::vector<std::uint8_t> concat(std::initializer_list<std::vector<std::uint8_t>> parts) {
+    std::vector<std::uint8_t> all;
+    for (const auto& p : parts) {
+        all.insert(all.end(), p.begin(), p.end());
+    }
+    return all;
+}
+
+// Up to n bytes of a real x86-64 program: our own test executable.
+std::vector<std::uint8_t> machineCode(std::size_t n) {
+    std::ifstream in("/proc/self/exe", std::ios::binary);
+    std::vector<std::uint8_t> v((std::istreambuf_iterator<char>(in)), {});
+    if (v.size() > n) {
+        v.resize(n);
+    }
+    return v;
+}
+
+// Random bytes where every fifth byte starts what looks like a call.
+std::vector<std::uint8_t> callHeavy(std::size_t n, std::uint32_t seed) {
+    auto v = randomBytes(n, seed);
+    for (std::size_t i = 0; i < n; i += 5) {
+        v[i] = 0xE8;
+    }
+    return v;
+}
+
+class LzxWindow : public ::testing::TestWithParam<unsigned> {
+protected:
+    FciClient client{fs::temp_directory_path() /
+                     ("kp-lzx-" + std::to_string(::getpid()) + "-" +
+                      std::to_string(GetParam()) + "-" +
+                      ::testing::UnitTest::GetInstance()->current_test_info()->name())};
+    Expected expected;
+    TCOMP comp() const { return TCOMP(TCOMPfromLZXWindow(GetParam())); }
+
+    void add(HFCI h, const std::string& stored, const std::vector<std::uint8_t>& bytes) {
+        auto src = client.writeFile("src/" + std::to_string(expected.size()), bytes);
+        ASSERT_TRUE(client.add(h, src, stored, comp()))
+            << stored << ": erfOper " << client.erf.erfOper;
+        expected.emplace_back(stored, bytes);
+    }
+
+    void finish(HFCI h, const std::string& name) {
+        ASSERT_TRUE(client.flushCabinet(h)) << "erfOper " << client.erf.erfOper;
+        ASSERT_TRUE(FCIDestroy(h));
+        EXPECT_EQ(checkWithAllDecoders(client.path(name), expected), "");
+        EXPECT_EQ(FciClient::liveAllocations(), 0);
+    }
+};
+
+TEST_P(LzxWindow, EdgeSizesAndContents) {
+    CCAB ccab = client.cabinet("edges.cab");
+    HFCI h = client.create(ccab);
+    ASSERT_NE(h, nullptr);
+    add(h, "empty", {});
+    add(h, "one", {0xE8});
+    add(h, "frame.txt", textBytes(32768, 1));
+    add(h, "frame-plus-one.txt", textBytes(32769, 2));
+    add(h, "program", machineCode(150000));
+    add(h, "calls.bin", callHeavy(70001, 3));
+    add(h, "run", std::vector<std::uint8_t>(200000, 'a'));
+    add(h, "random.bin", randomBytes(100000, 4));
+    add(h, "text-after-random.txt", textBytes(40000, 5));
+    finish(h, "edges.cab");
+}
+
+// Only the first frame's bits carry the stream header; a folder of eleven bytes
+// or less is never translated. Both ends of that, alone in their folders.
+TEST_P(LzxWindow, TinyFoldersEachStartAFreshStream) {
+    CCAB ccab = client.cabinet("tiny.cab");
+    HFCI h = client.create(ccab);
+    ASSERT_NE(h, nullptr);
+    std::vector<std::uint8_t> call = {0xE8, 1, 0, 0, 0, 0xE8, 0xFF, 0xFF, 0xFF, 0xFF, 0x90};
+    for (std::size_t n : {1, 10, 11, 15}) {
+        std::vector<std::uint8_t> bytes(n);
+        for (std::size_t i = 0; i < n; ++i) {
+            bytes[i] = call[i % call.size()];
+        }
+        add(h, "tiny" + std::to_string(n), bytes);
+        ASSERT_TRUE(client.flushFolder(h));
+    }
+    finish(h, "tiny.cab");
+}
+
+// Matches reach back across (almost) the whole window; a longer distance would
+// be outside what the decoder holds.
+TEST_P(LzxWindow, DataLongerThanTheWindow) {
+    std::size_t window = std::size_t(1) << GetParam();
+    auto body = randomBytes(window - 100, 6);
+    auto again = std::vector<std::uint8_t>(body.begin(), body.begin() + 40000);
+    CCAB ccab = client.cabinet("long.cab");
+    HFCI h = client.create(ccab);
+    ASSERT_NE(h, nullptr);
+    add(h, "long.bin", concat({body, again, textBytes(30000, 7), body}));
+    finish(h, "long.cab");
+}
+
+TEST_P(LzxWindow, ManyFilesAndSeveralFolders) {
+    CCAB ccab = client.cabinet("many.cab");
+    HFCI h = client.create(ccab);
+    ASSERT_NE(h, nullptr);
+    for (int i = 0; i < 150; ++i) {
+        add(h, "d\\f" + std::to_string(i) + ".txt",
+            textBytes(std::size_t(i * 131 % 2500), std::uint32_t(i)));
+        if (i % 50 == 49) {
+            ASSERT_TRUE(client.flushFolder(h));
+        }
+    }
+    finish(h, "many.cab");
+}
+
+TEST_P(LzxWindow, FilesSpanningASetOfCabinets) {
+    CCAB ccab = client.cabinet("set1.cab", 60000);
+    HFCI h = client.create(ccab);
+    ASSERT_NE(h, nullptr);
+    add(h, "a.txt", textBytes(150000, 8));
+    add(h, "b.bin", machineCode(90000));
+    add(h, "c.bin", randomBytes(50000, 9));
+    finish(h, "set1.cab");
+    EXPECT_GE(client.cabinetsAskedFor.size(), 2u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Windows, LzxWindow, ::testing::Range(15u, 22u),
+                         [](const auto& info) { return "w" + std::to_string(info.param); });
+
+TEST(LzxTcomp, WindowsOutsideFifteenToTwentyOneAreRefused) {
+    FciClient client(fs::temp_directory_path() / ("kp-lzx-tcomp-" + std::to_string(::getpid())));
+    auto src = client.writeFile("src", textBytes(1000, 1));
+    for (unsigned w : {0u, 14u, 22u, 31u}) {
+        CCAB ccab = client.cabinet("bad.cab");
+        HFCI h = client.create(ccab);
+        ASSERT_NE(h, nullptr);
+        EXPECT_FALSE(client.add(h, src, "x", TCOMP(TCOMPfromLZXWindow(w)))) << w;
+        EXPECT_EQ(client.erf.erfOper, FCIERR_BAD_COMPR_TYPE) << w;
+        FCIDestroy(h);
+    }
+}
+
+} // namespace
