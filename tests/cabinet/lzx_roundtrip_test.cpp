@@ -133,7 +133,7 @@ TEST_P(LzxWindow, FilesSpanningASetOfCabinets) {
     add(h, "b.bin", machineCode(90000));
     add(h, "c.bin", randomBytes(50000, 9));
     finish(h, "set1.cab");
-    EXPECT_GE(client.cabinetsAskedFor.size(), 2u);
+    EXPECT_TRUE(fs::exists(client.path("set2.cab"))) << "the files must not fit one cabinet";
 }
 
 INSTANTIATE_TEST_SUITE_P(Windows, LzxWindow, ::testing::Range(15u, 22u),
