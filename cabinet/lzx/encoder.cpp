@@ -199,9 +199,6 @@ int Encoder::encodeChunk(bool last) {
 
     // A first parse with the codes of the previous chunk shows where the
     // statistics change.
-    if (!haveModel_) {
-        model_->initial(data_ + (start - base_), size);
-    }
     Parser parser{data_,
                   base_,
                   streamStart_,
@@ -210,6 +207,9 @@ int Encoder::encodeChunk(bool last) {
                   nodes_,
                   tuning_.niceLength};
     Repeats reps = reps_;
+    if (!haveModel_) {
+        model_->initial(data_ + (start - base_), size);
+    }
     unsigned count = parser.parse(start, end_, *model_, reps, items_);
 
     Segments& seg = segments_;

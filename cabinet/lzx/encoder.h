@@ -16,9 +16,9 @@ constexpr unsigned kChunkFrames = 4;
 constexpr std::uint32_t kChunkBytes = kChunkFrames * kFrameSize;
 
 struct Tuning {
-    unsigned searchDepth = 32;
+    unsigned searchDepth = 24;
     unsigned niceLength = 48;
-    unsigned passes = 2; // parses per block after the chunk's first
+    unsigned passes = 1; // parses per block after the chunk's first
 };
 
 class Encoder {

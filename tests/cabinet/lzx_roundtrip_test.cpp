@@ -43,9 +43,8 @@ std::vector<std::uint8_t> callHeavy(std::size_t n, std::uint32_t seed) {
 class LzxWindow : public ::testing::TestWithParam<unsigned> {
 protected:
     FciClient client{fs::temp_directory_path() /
-                     ("kp-lzx-" + std::to_string(::getpid()) + "-" +
-                      std::to_string(GetParam()) + "-" +
-                      ::testing::UnitTest::GetInstance()->current_test_info()->name())};
+                     ("kp-lzx-" + std::to_string(::getpid()) + "-" + std::to_string(GetParam()) +
+                      "-" + ::testing::UnitTest::GetInstance()->current_test_info()->name())};
     Expected expected;
     TCOMP comp() const { return TCOMP(TCOMPfromLZXWindow(GetParam())); }
 
