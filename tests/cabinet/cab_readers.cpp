@@ -75,10 +75,14 @@ bool readWithMspack(const fs::path& first, std::vector<CabEntry>& entries, std::
     std::error_code ec;
     fs::remove(out, ec);
     // Closing a cabinet closes every cabinet joined to it.
+    std::vector<mscabd_cabinet*> roots;
     for (mscabd_cabinet* c : cabs) {
         if (c == cab || !c->prevcab) {
-            cabd->close(cabd, c);
+            roots.push_back(c);
         }
+    }
+    for (mscabd_cabinet* c : roots) {
+        cabd->close(cabd, c);
     }
     mspack_destroy_cab_decompressor(cabd);
     return ok;
