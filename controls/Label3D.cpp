@@ -51,7 +51,17 @@ void TLabel3D::setShowAccelChar(bool value) {
         return;
     }
     showAccelChar_ = value;
+    UpdateAccelerator();
     update();
+}
+
+void TLabel3D::setFocusControl(QWidget* control) {
+    focusControl_ = control;
+    UpdateAccelerator();
+}
+
+void TLabel3D::UpdateAccelerator() {
+    setBuddy(showAccelChar_ ? focusControl_.data() : nullptr);
 }
 
 void TLabel3D::paintEvent(QPaintEvent*) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QLabel>
+#include <QPointer>
 
 enum TCaptionStyle { csNone, csRaised, csHeavyRaised, csRecessed, csHeavyRecessed };
 
@@ -25,6 +26,11 @@ public:
     bool ShowAccelChar() const { return showAccelChar_; }
     void setShowAccelChar(bool value);
 
+    // The control that the accelerator letter focuses. Use this rather than setBuddy,
+    // so that a label showing "&" as it stands takes no accelerator either.
+    QWidget* FocusControl() const { return focusControl_; }
+    void setFocusControl(QWidget* control);
+
     // The longest caption drawn, in characters.
     static constexpr int kMaxDrawnCharacters = 255;
 
@@ -32,6 +38,9 @@ protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
+    void UpdateAccelerator();
+
+    QPointer<QWidget> focusControl_;
     TCaptionStyle captionStyle_ = csRecessed;
     bool transparent_ = false;
     bool showAccelChar_ = true;

@@ -2,7 +2,10 @@
 
 #include <QApplication>
 #include <QImage>
+#include <QLineEdit>
 #include <QPixmap>
+#include <QTest>
+#include <QVBoxLayout>
 
 #include <gtest/gtest.h>
 
@@ -186,6 +189,31 @@ TEST(Label3D, AmpersandMarksTheAcceleratorOnlyWhenAsked) {
     auto plain = MakeLabel(u"K"_qs, csNone);
     const int underline = DifferingPixels(Render(*literal), Render(*plain));
     EXPECT_GT(underline, 0) << "the accelerator letter is underlined";
+}
+
+TEST(Label3D, AcceleratorFocusesTheFocusControlOnlyWhenShown) {
+    QWidget window;
+    auto* layout = new QVBoxLayout(&window);
+    auto* elsewhere = new QLineEdit;
+    auto* label = new TLabel3D;
+    auto* target = new QLineEdit;
+    layout->addWidget(elsewhere);
+    layout->addWidget(label);
+    layout->addWidget(target);
+    label->setText(u"&Name"_qs);
+    label->setFocusControl(target);
+    window.show();
+    QApplication::setActiveWindow(&window);
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+
+    elsewhere->setFocus();
+    QTest::keyClick(&window, Qt::Key_N, Qt::AltModifier);
+    EXPECT_TRUE(target->hasFocus());
+
+    label->setShowAccelChar(false);
+    elsewhere->setFocus();
+    QTest::keyClick(&window, Qt::Key_N, Qt::AltModifier);
+    EXPECT_TRUE(elsewhere->hasFocus()) << "\"&\" drawn as it stands marks no accelerator";
 }
 
 TEST(Label3D, TransparentLabelDrawsOnlyItsText) {
