@@ -44,11 +44,11 @@ bool readWithMspack(const fs::path& first, std::vector<CabEntry>& entries, std::
             ok = false;
             break;
         }
+        cabs.push_back(next);
         if (cabd->append(cabd, last, next) != MSPACK_ERR_OK) {
             error = "libmspack cannot join " + nextPath.string() + " (error " +
                     std::to_string(cabd->last_error(cabd)) + ")";
             ok = false;
-            cabs.push_back(next); // not joined: closed on its own
         }
         last = next;
     }
@@ -74,9 +74,14 @@ bool readWithMspack(const fs::path& first, std::vector<CabEntry>& entries, std::
     }
     std::error_code ec;
     fs::remove(out, ec);
-    // Closing a cabinet frees every cabinet joined to it, so only the first and
-    // any that failed to join are closed; joined ones must not be touched after.
+    // Closing a cabinet closes every cabinet joined to it.
+    std::vector<mscabd_cabinet*> roots;
     for (mscabd_cabinet* c : cabs) {
+        if (c == cab || !c->prevcab) {
+            roots.push_back(c);
+        }
+    }
+    for (mscabd_cabinet* c : roots) {
         cabd->close(cabd, c);
     }
     mspack_destroy_cab_decompressor(cabd);
