@@ -16,7 +16,7 @@ constexpr unsigned kChunkFrames = 4;
 constexpr std::uint32_t kChunkBytes = kChunkFrames * kFrameSize;
 
 struct Tuning {
-    unsigned searchDepth = 24;
+    unsigned searchDepth = 16;
     unsigned niceLength = 48;
     unsigned passes = 1; // parses per block after the chunk's first
 };

@@ -60,6 +60,10 @@ unsigned MatchFinder::search(const std::uint8_t* data, std::uint32_t base, std::
         }
         return count;
     }
+    if (avail > 3) {
+        // The next position's bucket is a likely cache miss; start loading it now.
+        __builtin_prefetch(&hash3[hash3Of(cur + 1)]);
+    }
     unsigned best = 1;
     std::uint32_t& slot2 = hash2[cur[0] | cur[1] << 8];
     std::uint32_t cand2 = slot2;
