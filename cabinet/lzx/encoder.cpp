@@ -240,7 +240,7 @@ int Encoder::encodeChunk(bool last) {
         bool fits = !out.overflowed();
         for (unsigned f = 0; f < pendingFrames_ && fits; ++f) {
             std::uint32_t from = f ? cuts_[f - 1] : 0;
-            fits = cuts_[f] - from <= kMaxBlockData;
+            fits = cuts_[f] - from <= tuning_.frameLimit;
         }
         if (fits || plan.count == pendingFrames_) {
             // One block per frame is never larger than the frame stored.

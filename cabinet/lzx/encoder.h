@@ -19,6 +19,8 @@ struct Tuning {
     unsigned searchDepth = 16;
     unsigned niceLength = 48;
     unsigned passes = 1; // parses per block after the chunk's first
+    // A frame's compressed size that decoders' input buffers still take.
+    std::uint32_t frameLimit = kMaxBlockData;
 };
 
 class Encoder {

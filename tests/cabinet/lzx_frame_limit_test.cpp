@@ -1,0 +1,120 @@
+// A frame whose bits outgrow what decoders buffer is written again, one block
+// per frame. Real data rarely gets there, so the test lowers the limit.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+
+#include "cab_readers.h"
+#include "fci_client.h"
+#include "lzx/encoder.h"
+
+namespace {
+using namespace kp::cab;
+namespace fs = std::filesystem;
+
+struct Frames {
+    std::vector<std::vector<std::uint8_t>> data;
+    std::vector<std::uint32_t> sizes;
+};
+
+int keep(void* o, const std::uint8_t* d, std::uint32_t c, std::uint32_t u) {
+    auto* f = static_cast<Frames*>(o);
+    f->data.emplace_back(d, d + c);
+    f->sizes.push_back(u);
+    return 0;
+}
+void* plainAlloc(void*, std::size_t n) {
+    return std::malloc(n);
+}
+void plainFree(void*, void* p) {
+    std::free(p);
+}
+
+void put16(std::vector<std::uint8_t>& v, unsigned x) {
+    v.push_back(std::uint8_t(x));
+    v.push_back(std::uint8_t(x >> 8));
+}
+void put32(std::vector<std::uint8_t>& v, std::uint32_t x) {
+    put16(v, x & 0xFFFF);
+    put16(v, x >> 16);
+}
+
+// One folder, one file "f", the frames as its CFDATA blocks.
+std::vector<std::uint8_t> cabinetOf(const Frames& frames, unsigned window, std::uint32_t size) {
+    std::uint32_t dataStart = 36 + 8 + 16 + 2;
+    std::uint32_t total = dataStart;
+    for (const auto& d : frames.data) {
+        total += 8 + std::uint32_t(d.size());
+    }
+    std::vector<std::uint8_t> cab = {'M', 'S', 'C', 'F'};
+    put32(cab, 0);
+    put32(cab, total);
+    put32(cab, 0);
+    put32(cab, 36 + 8); // first CFFILE
+    put32(cab, 0);
+    cab.push_back(3);
+    cab.push_back(1);
+    put16(cab, 1); // folders
+    put16(cab, 1); // files
+    put16(cab, 0);
+    put16(cab, 1);
+    put16(cab, 0);
+    put32(cab, dataStart);
+    put16(cab, unsigned(frames.data.size()));
+    put16(cab, TCOMPfromLZXWindow(window));
+    put32(cab, size);
+    put32(cab, 0);
+    put16(cab, 0);
+    put16(cab, (40 << 9) | (1 << 5) | 1);
+    put16(cab, 0);
+    put16(cab, 0x20);
+    cab.push_back('f');
+    cab.push_back(0);
+    for (std::size_t i = 0; i < frames.data.size(); ++i) {
+        put32(cab, 0); // no checksum
+        put16(cab, unsigned(frames.data[i].size()));
+        put16(cab, frames.sizes[i]);
+        cab.insert(cab.end(), frames.data[i].begin(), frames.data[i].end());
+    }
+    return cab;
+}
+
+TEST(LzxFrameLimit, OversizedFramesAreRedoneAndStillDecode) {
+    auto input = kp::test::textBytes(5 * kFrameSize + 777, 11);
+    auto noise = kp::test::randomBytes(2 * kFrameSize, 12);
+    input.insert(input.begin() + 2 * kFrameSize, noise.begin(), noise.end());
+    for (unsigned window : {15u, 21u}) {
+        Frames frames;
+        lzx::Tuning tuning;
+        tuning.frameLimit = 1500; // below what the text frames need
+        lzx::Encoder* e = lzx::Encoder::create(window, Allocator{plainAlloc, plainFree, nullptr},
+                                               BlockSink{keep, &frames}, tuning);
+        ASSERT_NE(e, nullptr);
+        for (std::size_t at = 0; at < input.size(); at += kFrameSize) {
+            auto n = std::uint32_t(std::min<std::size_t>(kFrameSize, input.size() - at));
+            ASSERT_EQ(e->frame(input.data() + at, n), codecOk);
+        }
+        ASSERT_EQ(e->finish(), codecOk);
+        lzx::Encoder::destroy(e);
+
+        ASSERT_EQ(frames.data.size(), 8u);
+        for (std::size_t i = 0; i < frames.data.size(); ++i) {
+            // A frame on its own never costs more than the frame stored, plus its
+            // block header, the stream header and the repeated offsets.
+            EXPECT_LE(frames.data[i].size(), frames.sizes[i] + 32u) << "frame " << i;
+        }
+        fs::path dir = fs::temp_directory_path() / ("kp-lzx-limit-" + std::to_string(::getpid()) +
+                                                    "-" + std::to_string(window));
+        fs::create_directories(dir);
+        auto cab = cabinetOf(frames, window, std::uint32_t(input.size()));
+        std::ofstream(dir / "limit.cab", std::ios::binary)
+            .write(reinterpret_cast<const char*>(cab.data()), std::streamsize(cab.size()));
+        EXPECT_EQ(kp::test::checkWithAllDecoders(dir / "limit.cab", {{"f", input}}), "")
+            << "window " << window;
+        fs::remove_all(dir);
+    }
+}
+
+} // namespace
