@@ -141,8 +141,10 @@ void Encoder::findMatches(std::uint32_t start, std::uint32_t end) {
         }
         unsigned longest = matchLength(found[count - 1]);
         if (longest >= tuning_.niceLength) {
-            // The parser takes a match this long whole; the positions it covers need no matches.
-            skipUntil = pos + longest;
+            // The parser takes a match this long whole; the positions it covers
+            // need no matches, up to the frame's end where the parser cuts it.
+            std::uint32_t frameEnd = pos + (kFrameSize - (pos - streamStart_) % kFrameSize);
+            skipUntil = pos + longest < frameEnd ? pos + longest : frameEnd;
         }
         unsigned keep = count;
         if (keep > cacheCapacity_ - used) {
