@@ -112,7 +112,8 @@ int Encoder::frame(const std::uint8_t* data, std::uint32_t size) {
     frameEnds_[pendingFrames_++] = end_ - streamStart_;
     sawShortFrame_ = size < kFrameSize;
     if (pendingFrames_ == kChunkFrames) {
-        return encodeChunk(false);
+        // A short frame is the folder's last: its end is the stream's end.
+        return encodeChunk(sawShortFrame_);
     }
     return codecOk;
 }

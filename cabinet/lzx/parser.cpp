@@ -115,7 +115,6 @@ unsigned Parser::parse(std::uint32_t start, std::uint32_t end, const CostModel& 
     nodes[0].cost = 0;
     nodes[0].reps = reps;
 
-    // Per slot: main symbol base and offset price do not depend on the length.
     for (std::uint32_t k = 0; k < n;) {
         const ParseNode& node = nodes[k];
         std::uint32_t pos = start + k;

@@ -76,6 +76,10 @@ TEST_P(LzxWindow, EdgeSizesAndContents) {
     add(h, "run", std::vector<std::uint8_t>(200000, 'a'));
     add(h, "random.bin", randomBytes(100000, 4));
     add(h, "text-after-random.txt", textBytes(40000, 5));
+    // A folder that ends in an odd, incompressible last frame: no decoder
+    // doubts a compressed block there, unlike an uncompressed one.
+    ASSERT_TRUE(client.flushFolder(h));
+    add(h, "random-odd.bin", randomBytes(3 * 32768 + 1, 6));
     finish(h, "edges.cab");
 }
 
