@@ -33,6 +33,11 @@ bool failWith(std::uint32_t error) {
     return false;
 }
 
+// The handle is known to be open, so EBADF means it was opened without this access.
+bool failTransfer(bool writing) {
+    return errno == EBADF ? failWith(kErrorAccessDenied) : failWithErrno(writing);
+}
+
 // A fault first, then an unknown handle, fails the call before the system sees it.
 bool admitHandleCall(FileOperation operation, FileHandle handle) {
     std::string path;
@@ -81,8 +86,11 @@ int openFlags(FileAccess access, FileDisposition disposition) {
 
 std::uint32_t attributesOf(const std::string& name, unsigned mode) {
     std::uint32_t attributes = 0;
-    std::string::size_type slash = name.find_last_of(kPathSeparator);
-    std::string last = slash == std::string::npos ? name : name.substr(slash + 1);
+    // A folder named with a trailing separator is still judged by its own name.
+    std::string::size_type end = name.find_last_not_of(kPathSeparator);
+    std::string trimmed = end == std::string::npos ? std::string() : name.substr(0, end + 1);
+    std::string::size_type slash = trimmed.find_last_of(kPathSeparator);
+    std::string last = slash == std::string::npos ? trimmed : trimmed.substr(slash + 1);
     if (!last.empty() && last[0] == '.' && last != "." && last != "..") {
         attributes |= kAttrHidden;
     }
@@ -153,7 +161,7 @@ bool readFile(FileHandle handle, void* buffer, std::uint32_t count, std::uint32_
             if (errno == EINTR) {
                 continue;
             }
-            return failWithErrno();
+            return failTransfer(false);
         }
         if (got == 0) {
             break;
@@ -177,7 +185,7 @@ bool writeFile(FileHandle handle, const void* buffer, std::uint32_t count,
             if (errno == EINTR) {
                 continue;
             }
-            return failWithErrno(true);
+            return failTransfer(true);
         }
         if (put == 0) {
             return failWith(kErrorDiskFull);
