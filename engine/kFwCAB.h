@@ -80,6 +80,9 @@ public:
     // The source path of the file being added, or of the last one handled; callers use
     // it to name the file an error is about.
     const std::string& CurrentFile() const { return FCurrentFile; }
+    // Files found by the counting pass and handled so far in the current or last run.
+    std::int32_t FilesFound() const { return TotalFiles; }
+    std::int32_t FilesHandled() const { return DoneFiles; }
 
     // The LZX window exponent that a compression factor selects, 15 to 21.
     static std::int32_t LzxWindowFor(std::int32_t CompFactor);
