@@ -71,13 +71,12 @@ typedef unsigned short TCOMP;
 
 #define tcompMASK_RESERVED 0xE000
 
-#define CompressionTypeFromTCOMP(tc) ((tc) & tcompMASK_TYPE)
-#define CompressionLevelFromTCOMP(tc)                                                             \
-    (((tc) & tcompMASK_QUANTUM_LEVEL) >> tcompSHIFT_QUANTUM_LEVEL)
-#define CompressionMemoryFromTCOMP(tc) (((tc) & tcompMASK_QUANTUM_MEM) >> tcompSHIFT_QUANTUM_MEM)
-#define TCOMPfromTypeLevelMemory(t, l, m)                                                         \
+#define CompressionTypeFromTCOMP(tc) ((tc)&tcompMASK_TYPE)
+#define CompressionLevelFromTCOMP(tc) (((tc)&tcompMASK_QUANTUM_LEVEL) >> tcompSHIFT_QUANTUM_LEVEL)
+#define CompressionMemoryFromTCOMP(tc) (((tc)&tcompMASK_QUANTUM_MEM) >> tcompSHIFT_QUANTUM_MEM)
+#define TCOMPfromTypeLevelMemory(t, l, m)                                                          \
     (((m) << tcompSHIFT_QUANTUM_MEM) | ((l) << tcompSHIFT_QUANTUM_LEVEL) | (t))
-#define LZXCompressionWindowFromTCOMP(tc) (((tc) & tcompMASK_LZX_WINDOW) >> tcompSHIFT_LZX_WINDOW)
+#define LZXCompressionWindowFromTCOMP(tc) (((tc)&tcompMASK_LZX_WINDOW) >> tcompSHIFT_LZX_WINDOW)
 #define TCOMPfromLZXWindow(w) (((w) << tcompSHIFT_LZX_WINDOW) | (tcompTYPE_LZX))
 
 /* Error record: erfOper is an FCIERR_ code, erfType the callback's own error. */
@@ -173,11 +172,15 @@ typedef long(FAR DIAMONDAPI* PFNFCISEEK)(INT_PTR hf, long dist, int seektype, in
                                          void FAR* pv);
 typedef int(FAR DIAMONDAPI* PFNFCIDELETE)(LPSTR pszFile, int FAR* err, void FAR* pv);
 
-#define FNFCIOPEN(fn) INT_PTR FAR DIAMONDAPI fn(LPSTR pszFile, int oflag, int pmode, int FAR* err, void FAR* pv)
-#define FNFCIREAD(fn) UINT FAR DIAMONDAPI fn(INT_PTR hf, void FAR* memory, UINT cb, int FAR* err, void FAR* pv)
-#define FNFCIWRITE(fn) UINT FAR DIAMONDAPI fn(INT_PTR hf, void FAR* memory, UINT cb, int FAR* err, void FAR* pv)
+#define FNFCIOPEN(fn)                                                                              \
+    INT_PTR FAR DIAMONDAPI fn(LPSTR pszFile, int oflag, int pmode, int FAR* err, void FAR* pv)
+#define FNFCIREAD(fn)                                                                              \
+    UINT FAR DIAMONDAPI fn(INT_PTR hf, void FAR* memory, UINT cb, int FAR* err, void FAR* pv)
+#define FNFCIWRITE(fn)                                                                             \
+    UINT FAR DIAMONDAPI fn(INT_PTR hf, void FAR* memory, UINT cb, int FAR* err, void FAR* pv)
 #define FNFCICLOSE(fn) int FAR DIAMONDAPI fn(INT_PTR hf, int FAR* err, void FAR* pv)
-#define FNFCISEEK(fn) long FAR DIAMONDAPI fn(INT_PTR hf, long dist, int seektype, int FAR* err, void FAR* pv)
+#define FNFCISEEK(fn)                                                                              \
+    long FAR DIAMONDAPI fn(INT_PTR hf, long dist, int seektype, int FAR* err, void FAR* pv)
 #define FNFCIDELETE(fn) int FAR DIAMONDAPI fn(LPSTR pszFile, int FAR* err, void FAR* pv)
 
 /* Asked for the next cabinet's names; iCab has already been advanced. */
@@ -186,13 +189,13 @@ typedef BOOL(DIAMONDAPI* PFNFCIGETNEXTCABINET)(PCCAB pccab, ULONG cbPrevCab, voi
 
 typedef int(DIAMONDAPI* PFNFCIFILEPLACED)(PCCAB pccab, LPSTR pszFile, long cbFile,
                                           BOOL fContinuation, void FAR* pv);
-#define FNFCIFILEPLACED(fn)                                                                       \
+#define FNFCIFILEPLACED(fn)                                                                        \
     int DIAMONDAPI fn(PCCAB pccab, LPSTR pszFile, long cbFile, BOOL fContinuation, void FAR* pv)
 
 typedef INT_PTR(DIAMONDAPI* PFNFCIGETOPENINFO)(LPSTR pszName, USHORT* pdate, USHORT* ptime,
                                                USHORT* pattribs, int FAR* err, void FAR* pv);
-#define FNFCIGETOPENINFO(fn)                                                                      \
-    INT_PTR DIAMONDAPI fn(LPSTR pszName, USHORT* pdate, USHORT* ptime, USHORT* pattribs,          \
+#define FNFCIGETOPENINFO(fn)                                                                       \
+    INT_PTR DIAMONDAPI fn(LPSTR pszName, USHORT* pdate, USHORT* ptime, USHORT* pattribs,           \
                           int FAR* err, void FAR* pv)
 
 /* statusFile: cb1 = compressed size of a block, cb2 = its uncompressed size.

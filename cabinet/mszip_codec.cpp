@@ -45,8 +45,8 @@ int mszipCreate(unsigned, const Allocator& memory, const BlockSink& sink, void**
     s->zs.zalloc = zlibAlloc;
     s->zs.zfree = zlibFree;
     s->zs.opaque = &s->memory;
-    int rc = deflateInit2(&s->zs, Z_BEST_COMPRESSION, Z_DEFLATED, -MAX_WBITS, 9,
-                          Z_DEFAULT_STRATEGY);
+    int rc =
+        deflateInit2(&s->zs, Z_BEST_COMPRESSION, Z_DEFLATED, -MAX_WBITS, 9, Z_DEFAULT_STRATEGY);
     if (rc != Z_OK) {
         memory.free(memory.opaque, s);
         return rc == Z_MEM_ERROR ? codecNoMemory : codecFailed;

@@ -25,7 +25,9 @@ int storeFrame(void* state, const std::uint8_t* data, std::uint32_t size) {
     return s->sink.emit(s->sink.opaque, data, size, size);
 }
 
-int storeFinish(void*) { return codecOk; }
+int storeFinish(void*) {
+    return codecOk;
+}
 
 void storeDestroy(void* state) {
     auto* s = static_cast<StoreState*>(state);

@@ -1,0 +1,41 @@
+#include "cab_format.h"
+
+#include <cstring>
+
+namespace kp::cab {
+
+std::uint32_t cabChecksum(const std::uint8_t* data, std::uint32_t size, std::uint32_t seed) {
+    std::uint32_t sum = seed;
+    std::uint32_t words = size / 4;
+    for (std::uint32_t i = 0; i < words; ++i, data += 4) {
+        sum ^= std::uint32_t(data[0]) | std::uint32_t(data[1]) << 8 | std::uint32_t(data[2]) << 16 |
+               std::uint32_t(data[3]) << 24;
+    }
+    std::uint32_t tail = 0;
+    switch (size % 4) {
+    case 3:
+        tail |= std::uint32_t(*data++) << 16;
+        [[fallthrough]];
+    case 2:
+        tail |= std::uint32_t(*data++) << 8;
+        [[fallthrough]];
+    case 1:
+        tail |= *data;
+        break;
+    default:
+        break;
+    }
+    return sum ^ tail;
+}
+
+void encodeDataHeader(std::uint8_t* header, std::uint32_t reserve, const std::uint8_t* data,
+                      std::uint32_t compressedSize, std::uint32_t uncompressedSize) {
+    putU16(header + 4, compressedSize);
+    putU16(header + 6, uncompressedSize);
+    std::memset(header + kDataFixedSize, 0, reserve);
+    // The reserve area is left out of the sum, as every decoder computes it.
+    std::uint32_t sum = cabChecksum(data, compressedSize, 0);
+    putU32(header, cabChecksum(header + 4, 4, sum));
+}
+
+} // namespace kp::cab

@@ -1,0 +1,392 @@
+// The cabinet under construction: places closed folders into it, splits a folder
+// across cabinets when the size limit is reached, and writes cabinet files.
+//
+// Readers of cabinet sets (libmspack's merge in particular) expect a folder that
+// continues into the next cabinet to end with a CFDATA block split in two (the
+// first part with an uncompressed size of 0), and expect every file of that folder
+// from the split on to be listed in both cabinets: in the first as continued to
+// the next, in the second as continued from the previous. We write exactly that.
+#include <cstring>
+#include <initializer_list>
+
+#include "fci_context.h"
+
+namespace kp::cab {
+namespace {
+
+bool hasReserve(const Context& c) {
+    return c.headerReserve || c.folderReserve || c.dataReserve;
+}
+
+// Readers reject empty names in the header's set links, so a disk without a name
+// is announced under its cabinet's name.
+const char* diskLabel(const char* disk, const char* cab) {
+    return disk[0] ? disk : cab;
+}
+
+std::uint32_t namesSize(const char* cab, const char* disk) {
+    return std::uint32_t(std::strlen(cab) + 1 + std::strlen(diskLabel(disk, cab)) + 1);
+}
+
+std::uint32_t fixedHeaderSize(const Context& c) {
+    return kHeaderFixedSize + (hasReserve(c) ? kHeaderReserveFields + c.headerReserve : 0);
+}
+
+std::uint32_t folderEntrySize(const Context& c) {
+    return kFolderFixedSize + c.folderReserve;
+}
+
+bool addFolder(Context& c, std::uint32_t dataOffset, TCOMP type) {
+    if (c.folderCount >= kMaxFoldersPerCabinet) {
+        return c.breakWith(FCIERR_CAB_FORMAT_LIMIT);
+    }
+    if (c.folderCount == c.folderCapacity) {
+        std::uint32_t capacity = c.folderCapacity ? c.folderCapacity * 2 : 16;
+        auto* grown = static_cast<FolderEntry*>(c.io.allocate(capacity * sizeof(FolderEntry)));
+        if (!grown) {
+            return c.breakWith(FCIERR_ALLOC_FAIL);
+        }
+        if (c.folderCount) {
+            std::memcpy(grown, c.folders, c.folderCount * sizeof(FolderEntry));
+        }
+        c.io.release(c.folders);
+        c.folders = grown;
+        c.folderCapacity = capacity;
+    }
+    c.folders[c.folderCount++] = FolderEntry{dataOffset, 0, type};
+    return true;
+}
+
+bool appendDataRecord(Context& c, const std::uint8_t* payload, std::uint32_t size,
+                      std::uint32_t uncompressed) {
+    std::uint8_t header[kDataFixedSize + kMaxFolderOrDataReserve];
+    encodeDataHeader(header, c.dataReserve, payload, size, uncompressed);
+    int err = 0;
+    if (!c.cabData.append(c.io, header, c.dataRecordSize(0), err) ||
+        !c.cabData.append(c.io, payload, size, err)) {
+        return c.breakWith(FCIERR_TEMP_FILE, err);
+    }
+    ++c.folders[c.folderCount - 1].blocks;
+    return true;
+}
+
+// Where the listing of the next part of a split folder starts in the folder's file list.
+struct PartListing {
+    std::uint32_t part = 0;
+    std::uint32_t firstRecord = 0; // byte offset in the folder's file list
+};
+
+bool touches(std::uint32_t start, std::uint32_t size, std::uint32_t splitAt) {
+    return size ? start + size > splitAt : start >= splitAt;
+}
+
+// Lists the files of the folder's current part in the cabinet. With `split`, the
+// part ends in a block that starts at uncompressed offset `splitAt` and continues
+// in the next cabinet.
+bool listPart(Context& c, PartListing& listing, bool split, std::uint32_t splitAt) {
+    std::uint32_t folderIndex = c.folderCount - 1;
+    std::uint32_t next = listing.firstRecord;
+    bool nextFound = false;
+    std::uint32_t offset = listing.firstRecord;
+    std::uint8_t record[kFileRecordPrefix + kFileFixedSize + CB_MAX_FILENAME];
+    int err = 0;
+    while (offset < c.folderFiles.size()) {
+        if (!c.folderFiles.readAt(c.io, offset, record, kFileRecordPrefix + kFileFixedSize, err)) {
+            return c.breakWith(FCIERR_TEMP_FILE, err);
+        }
+        std::uint32_t nameSize = std::uint32_t(record[0] | record[1] << 8) + 1;
+        std::uint8_t* entry = record + kFileRecordPrefix;
+        if (!c.folderFiles.readAt(c.io, offset + kFileRecordPrefix + kFileFixedSize,
+                                  entry + kFileFixedSize, nameSize, err)) {
+            return c.breakWith(FCIERR_TEMP_FILE, err);
+        }
+        std::uint32_t size =
+            entry[0] | entry[1] << 8 | entry[2] << 16 | std::uint32_t(entry[3]) << 24;
+        std::uint32_t start =
+            entry[4] | entry[5] << 8 | entry[6] << 16 | std::uint32_t(entry[7]) << 24;
+        bool continuesToNext = split && touches(start, size, splitAt);
+        bool continuedFromPrev = listing.part > 0;
+        std::uint32_t iFolder = folderIndex;
+        if (continuesToNext) {
+            iFolder = continuedFromPrev ? kFolderContinuedPrevAndNext : kFolderContinuedToNext;
+            if (!nextFound) {
+                next = offset;
+                nextFound = true;
+            }
+        } else if (continuedFromPrev) {
+            iFolder = kFolderContinuedFromPrev;
+        }
+        putU16(entry + 8, iFolder);
+        if (c.cabFileCount >= kMaxFilesPerCabinet) {
+            return c.breakWith(FCIERR_CAB_FORMAT_LIMIT);
+        }
+        if (!c.cabFiles.append(c.io, entry, kFileFixedSize + nameSize, err)) {
+            return c.breakWith(FCIERR_TEMP_FILE, err);
+        }
+        ++c.cabFileCount;
+        if (c.io.filePlaced &&
+            c.io.filePlaced(&c.ccab, reinterpret_cast<char*>(entry + kFileFixedSize), long(size),
+                            continuedFromPrev, c.io.pv) == -1) {
+            return c.breakWith(FCIERR_USER_ABORT);
+        }
+        offset += kFileRecordPrefix + kFileFixedSize + nameSize;
+    }
+    listing.part += 1;
+    listing.firstRecord = next;
+    return true;
+}
+
+bool validName(const char* name, std::size_t capacity) {
+    return std::memchr(name, 0, capacity) != nullptr;
+}
+
+bool writeAll(Context& c, INT_PTR hf, const void* data, std::uint32_t size, int& err) {
+    return c.io.write(hf, const_cast<void*>(data), size, &err, c.io.pv) == size;
+}
+
+// Writes the cabinet under construction, with a link to the next cabinet when
+// `nextCab` is given. A failure deletes whatever was written and leaves the
+// cabinet pending.
+bool writeCabinet(Context& c, const char* nextCab, const char* nextDisk) {
+    std::uint32_t headerSize = fixedHeaderSize(c);
+    if (c.hasPrev) {
+        headerSize += namesSize(c.prevCab, c.prevDisk);
+    }
+    if (nextCab) {
+        headerSize += namesSize(nextCab, nextDisk);
+    }
+    std::uint32_t filesStart = headerSize + c.folderCount * folderEntrySize(c);
+    std::uint32_t dataStart = filesStart + c.cabFiles.size();
+    std::uint64_t total = std::uint64_t(dataStart) + c.cabData.size();
+    if (total > kMaxCabinetBytes) {
+        return c.fail(FCIERR_CAB_FORMAT_LIMIT);
+    }
+    if (c.status && c.status(statusCabinet, ULONG(total), ULONG(total), c.io.pv) == -1) {
+        return c.fail(FCIERR_USER_ABORT);
+    }
+
+    std::uint8_t* h = c.copyBuffer;
+    std::memset(h, 0, headerSize);
+    std::memcpy(h, "MSCF", 4);
+    putU32(h + 8, std::uint32_t(total));
+    putU32(h + 16, filesStart);
+    h[24] = 3; // format version 1.3
+    h[25] = 1;
+    putU16(h + 26, c.folderCount);
+    putU16(h + 28, c.cabFileCount);
+    std::uint32_t flags = (c.hasPrev ? kFlagPrevCabinet : 0) | (nextCab ? kFlagNextCabinet : 0) |
+                          (hasReserve(c) ? kFlagReservePresent : 0);
+    putU16(h + 30, flags);
+    putU16(h + 32, c.ccab.setID);
+    putU16(h + 34, c.setIndex);
+    std::uint8_t* p = h + kHeaderFixedSize;
+    if (hasReserve(c)) {
+        putU16(p, c.headerReserve);
+        p[2] = std::uint8_t(c.folderReserve);
+        p[3] = std::uint8_t(c.dataReserve);
+        p += kHeaderReserveFields + c.headerReserve;
+    }
+    auto putName = [&p](const char* s) {
+        std::size_t n = std::strlen(s) + 1;
+        std::memcpy(p, s, n);
+        p += n;
+    };
+    if (c.hasPrev) {
+        putName(c.prevCab);
+        putName(diskLabel(c.prevDisk, c.prevCab));
+    }
+    if (nextCab) {
+        putName(nextCab);
+        putName(diskLabel(nextDisk, nextCab));
+    }
+
+    char path[CB_MAX_CAB_PATH + CB_MAX_CABINET_NAME];
+    std::strcpy(path, c.ccab.szCabPath);
+    std::strcat(path, c.ccab.szCab);
+    int err = 0;
+    INT_PTR hf = c.io.open(path, _O_RDWR | _O_CREAT | _O_TRUNC | _O_BINARY, _S_IREAD | _S_IWRITE,
+                           &err, c.io.pv);
+    if (hf == kNoHandle) {
+        return c.fail(FCIERR_CAB_FILE, err);
+    }
+    int oper = FCIERR_CAB_FILE;
+    bool ok = writeAll(c, hf, h, headerSize, err);
+    for (std::uint32_t i = 0; ok && i < c.folderCount; ++i) {
+        std::uint8_t entry[kFolderFixedSize + kMaxFolderOrDataReserve] = {};
+        putU32(entry, dataStart + c.folders[i].dataOffset);
+        putU16(entry + 4, c.folders[i].blocks);
+        putU16(entry + 6, c.folders[i].typeCompress);
+        ok = writeAll(c, hf, entry, folderEntrySize(c), err);
+    }
+    for (TempFile* part : {&c.cabFiles, &c.cabData}) {
+        for (std::uint32_t done = 0; ok && done < part->size();) {
+            std::uint32_t chunk = part->size() - done;
+            if (chunk > kCopyBufferSize) {
+                chunk = kCopyBufferSize;
+            }
+            if (!part->readAt(c.io, done, c.copyBuffer, chunk, err)) {
+                oper = FCIERR_TEMP_FILE;
+                ok = false;
+                break;
+            }
+            ok = writeAll(c, hf, c.copyBuffer, chunk, err);
+            done += chunk;
+        }
+    }
+    int closeErr = 0;
+    if (c.io.close(hf, &closeErr, c.io.pv) != 0 && ok) {
+        ok = false;
+        err = closeErr;
+    }
+    if (!ok) {
+        int ignored = 0;
+        c.io.remove(path, &ignored, c.io.pv);
+        return c.fail(oper, err);
+    }
+    return true;
+}
+
+void resetCabinet(Context& c) {
+    c.cabData.clear();
+    c.cabFiles.clear();
+    c.folderCount = 0;
+    c.cabFileCount = 0;
+}
+
+} // namespace
+
+std::uint64_t cabinetSizeWithoutNext(const Context& c) {
+    std::uint64_t size = fixedHeaderSize(c);
+    if (c.hasPrev) {
+        size += namesSize(c.prevCab, c.prevDisk);
+    }
+    return size + std::uint64_t(c.folderCount) * folderEntrySize(c) + c.cabFiles.size() +
+           c.cabData.size();
+}
+
+bool startNextCabinet(Context& c) {
+    if (!c.nextCabinet) {
+        return c.fail(FCIERR_CAB_FILE);
+    }
+    CCAB next = c.ccab;
+    next.iCab += 1;
+    std::uint64_t estimate = cabinetSizeWithoutNext(c) + kNextNamesReserve;
+    if (!c.nextCabinet(&next, ULONG(estimate), c.io.pv)) {
+        return c.fail(FCIERR_USER_ABORT);
+    }
+    if (!validName(next.szCab, sizeof next.szCab) || !next.szCab[0] ||
+        !validName(next.szDisk, sizeof next.szDisk) ||
+        !validName(next.szCabPath, sizeof next.szCabPath)) {
+        return c.fail(FCIERR_CAB_FILE);
+    }
+    if (!writeCabinet(c, next.szCab, next.szDisk)) {
+        return false;
+    }
+    std::strcpy(c.prevCab, c.ccab.szCab);
+    std::strcpy(c.prevDisk, c.ccab.szDisk);
+    c.hasPrev = true;
+    std::memcpy(c.ccab.szCab, next.szCab, sizeof next.szCab);
+    std::memcpy(c.ccab.szDisk, next.szDisk, sizeof next.szDisk);
+    std::memcpy(c.ccab.szCabPath, next.szCabPath, sizeof next.szCabPath);
+    c.ccab.iCab = next.iCab;
+    c.ccab.iDisk = next.iDisk;
+    c.setIndex += 1;
+    resetCabinet(c);
+    return true;
+}
+
+bool writeLastCabinet(Context& c) {
+    if (!writeCabinet(c, nullptr, nullptr)) {
+        return false;
+    }
+    resetCabinet(c);
+    c.hasPrev = false;
+    c.setIndex = 0;
+    c.needNewCabinet = true;
+    return true;
+}
+
+bool placeFolder(Context& c) {
+    if (c.folderFileCount == 0) {
+        return true; // only bytes of files that failed: nothing refers to them
+    }
+    const std::int64_t recordHeader = c.dataRecordSize(0);
+    const std::int64_t fileRecords = c.folderFileBytes;
+    // Room left for data records, keeping space for the folder's file records
+    // (all of them, whichever part of the folder lands here) and the next names.
+    auto room = [&]() {
+        return std::int64_t(c.cabinetLimit) - std::int64_t(cabinetSizeWithoutNext(c)) -
+               std::int64_t(kNextNamesReserve) - fileRecords;
+    };
+    bool needsData = c.folderNeededEnd > 0;
+    std::int64_t firstNeed = folderEntrySize(c) + (needsData ? recordHeader + 1 : 0);
+    bool cabinetHasContent = c.folderCount > 0 || c.cabFileCount > 0;
+    if (cabinetHasContent && room() < firstNeed && !startNextCabinet(c)) {
+        return c.breakWith(c.io.erf->erfOper, c.io.erf->erfType);
+    }
+    if (!addFolder(c, c.cabData.size(), c.folderType)) {
+        return false;
+    }
+
+    PartListing listing;
+    std::uint32_t recordOffset = 0;
+    std::uint32_t uncompressedAt = 0;
+    std::uint8_t* payload = c.block + recordHeader;
+    int err = 0;
+    for (std::uint32_t k = 0; k < c.folderBlocks && uncompressedAt < c.folderNeededEnd; ++k) {
+        if (!c.folderData.readAt(c.io, recordOffset, c.block, std::uint32_t(recordHeader), err)) {
+            return c.breakWith(FCIERR_TEMP_FILE, err);
+        }
+        std::uint32_t size = c.block[4] | c.block[5] << 8;
+        std::uint32_t uncompressed = c.block[6] | c.block[7] << 8;
+        if (!c.folderData.readAt(c.io, recordOffset + std::uint32_t(recordHeader), payload, size,
+                                 err)) {
+            return c.breakWith(FCIERR_TEMP_FILE, err);
+        }
+        recordOffset += std::uint32_t(recordHeader) + size;
+        bool last = k + 1 == c.folderBlocks || uncompressedAt + uncompressed >= c.folderNeededEnd;
+
+        const std::uint8_t* rest = payload;
+        std::uint32_t restSize = size;
+        for (;;) {
+            std::int64_t whole = recordHeader + restSize + (last ? 0 : recordHeader + 1);
+            if (room() >= whole || restSize < 2) {
+                if (!appendDataRecord(c, rest, restSize, uncompressed)) {
+                    return false;
+                }
+                break;
+            }
+            std::int64_t first = room() - recordHeader;
+            if (first >= restSize) {
+                first = restSize - 1;
+            }
+            if (first < 1 && c.folders[c.folderCount - 1].blocks == 0) {
+                // Not even one byte of data fits beside the headers: the cabinet
+                // size is too small for this folder.
+                return c.breakWith(FCIERR_CAB_FORMAT_LIMIT);
+            }
+            if (first < 0) {
+                first = 0;
+            }
+            if (!appendDataRecord(c, rest, std::uint32_t(first), 0) ||
+                !listPart(c, listing, true, uncompressedAt)) {
+                return false;
+            }
+            if (!startNextCabinet(c)) {
+                return c.breakWith(c.io.erf->erfOper, c.io.erf->erfType);
+            }
+            if (!addFolder(c, 0, c.folderType)) {
+                return false;
+            }
+            rest += first;
+            restSize -= std::uint32_t(first);
+        }
+        uncompressedAt += uncompressed;
+        if (c.status && c.status(statusFolder, recordOffset, c.folderData.size(), c.io.pv) == -1) {
+            return c.breakWith(FCIERR_USER_ABORT);
+        }
+    }
+    return listPart(c, listing, false, 0);
+}
+
+} // namespace kp::cab

@@ -1,0 +1,342 @@
+// The entry points of the file compression interface.
+#include "fci.h"
+
+#include <cstring>
+#include <initializer_list>
+#include <new>
+
+#include "fci_context.h"
+
+using namespace kp::cab;
+
+namespace {
+
+Context* contextOf(HFCI hfci) {
+    return static_cast<Context*>(hfci);
+}
+
+// A callback that throws leaves the context in an unknown state: mark it so that
+// every later call fails instead of writing a corrupt cabinet.
+class BreakOnUnwind {
+public:
+    explicit BreakOnUnwind(Context& c) : c_(c) {}
+    ~BreakOnUnwind() {
+        if (!done_) {
+            c_.broken = true;
+            c_.brokenOper = FCIERR_USER_ABORT;
+            c_.brokenType = 0;
+        }
+    }
+    BOOL finish(bool ok) {
+        done_ = true;
+        return ok ? TRUE : FALSE;
+    }
+
+private:
+    Context& c_;
+    bool done_ = false;
+};
+
+// Closes the source file however AddFile leaves.
+class SourceHandle {
+public:
+    SourceHandle(const ClientIo& io, INT_PTR hf) : io_(io), hf_(hf) {}
+    ~SourceHandle() {
+        int err = 0;
+        io_.close(hf_, &err, io_.pv);
+    }
+    INT_PTR get() const { return hf_; }
+
+private:
+    const ClientIo& io_;
+    INT_PTR hf_;
+};
+
+bool terminatedWithin(const char* s, std::size_t capacity) {
+    return std::memchr(s, 0, capacity) != nullptr;
+}
+
+void releaseContext(Context* c) {
+    if (c->codecState) {
+        c->codec->destroy(c->codecState);
+    }
+    for (TempFile* t : {&c->folderData, &c->folderFiles, &c->cabData, &c->cabFiles}) {
+        t->destroy(c->io);
+    }
+    c->io.release(c->frame);
+    c->io.release(c->block);
+    c->io.release(c->copyBuffer);
+    c->io.release(c->folders);
+    ClientIo io = c->io;
+    c->~Context();
+    io.release(c);
+}
+
+bool hasHighBytes(const char* s) {
+    for (; *s; ++s) {
+        if (static_cast<unsigned char>(*s) > 0x7F) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// After a cabinet was flushed as the last of its set, the next file goes into a
+// new cabinet, whose names the client gives as for any next cabinet.
+bool beginNewCabinet(Context& c) {
+    if (!c.nextCabinet) {
+        return c.fail(FCIERR_CAB_FILE);
+    }
+    CCAB next = c.ccab;
+    next.iCab += 1;
+    if (!c.nextCabinet(&next, 0, c.io.pv)) {
+        return c.fail(FCIERR_USER_ABORT);
+    }
+    if (!terminatedWithin(next.szCab, sizeof next.szCab) || !next.szCab[0] ||
+        !terminatedWithin(next.szDisk, sizeof next.szDisk) ||
+        !terminatedWithin(next.szCabPath, sizeof next.szCabPath)) {
+        return c.fail(FCIERR_CAB_FILE);
+    }
+    c.ccab = next;
+    c.needNewCabinet = false;
+    return true;
+}
+
+bool readSource(Context& c, INT_PTR hf, std::uint32_t size, std::uint32_t& done) {
+    done = 0;
+    while (done < size) {
+        std::uint32_t want = size - done;
+        if (want > kCopyBufferSize) {
+            want = kCopyBufferSize;
+        }
+        int err = 0;
+        UINT got = c.io.read(hf, c.copyBuffer, want, &err, c.io.pv);
+        if (got == UINT(-1) || got > want || (got < want && err != 0)) {
+            return c.fail(FCIERR_READ_SRC, err);
+        }
+        if (got == 0) {
+            break; // the file shrank since it was opened: take it as it stands
+        }
+        if (!feedFolder(c, c.copyBuffer, got)) {
+            return false;
+        }
+        done += got;
+    }
+    return true;
+}
+
+bool addFile(Context& c, char* source, char* storedName, BOOL execute,
+             PFNFCIGETOPENINFO getOpenInfo, TCOMP typeCompress) {
+    if (!source || !storedName || !getOpenInfo) {
+        return c.fail(FCIERR_OPEN_SRC);
+    }
+    std::size_t nameLength = std::strlen(storedName);
+    if (nameLength == 0 || nameLength >= CB_MAX_FILENAME) {
+        return c.fail(FCIERR_CAB_FORMAT_LIMIT);
+    }
+    unsigned windowBits = 0;
+    const CodecOps* codec = codecFor(typeCompress, &windowBits);
+    if (!codec) {
+        return c.fail(FCIERR_BAD_COMPR_TYPE);
+    }
+    if (c.needNewCabinet && !beginNewCabinet(c)) {
+        return false;
+    }
+    if (c.folderOpen && c.folderType != typeCompress && !closeFolder(c)) {
+        return false;
+    }
+
+    USHORT date = 0, time = 0, attribs = 0;
+    int err = 0;
+    INT_PTR hf = getOpenInfo(source, &date, &time, &attribs, &err, c.io.pv);
+    if (hf == kNoHandle) {
+        return c.fail(FCIERR_OPEN_SRC, err);
+    }
+    SourceHandle sourceHandle(c.io, hf);
+    long end = c.io.seek(hf, 0, 2, &err, c.io.pv);
+    if (end < 0 || c.io.seek(hf, 0, 0, &err, c.io.pv) != 0) {
+        return c.fail(FCIERR_READ_SRC, err);
+    }
+    if (std::uint64_t(end) > kMaxFolderBytes) {
+        return c.fail(FCIERR_CAB_FORMAT_LIMIT);
+    }
+    std::uint32_t size = std::uint32_t(end);
+    if (c.folderOpen && std::uint64_t(c.folderUncompressed) + size > kMaxFolderBytes &&
+        !closeFolder(c)) {
+        return false;
+    }
+    if (c.cabFileCount + c.folderFileCount + 1 > kMaxFilesPerCabinet ||
+        (!c.folderOpen && c.folderCount + 1 > kMaxFoldersPerCabinet)) {
+        return c.fail(FCIERR_CAB_FORMAT_LIMIT);
+    }
+    if (!c.folderOpen && !openFolder(c, typeCompress, codec, windowBits)) {
+        return false;
+    }
+
+    std::uint32_t entryBytes = kFileFixedSize + std::uint32_t(nameLength) + 1;
+    std::uint32_t start = c.folderUncompressed;
+    c.currentEntryBytes = entryBytes;
+    std::uint32_t stored = 0;
+    bool read = readSource(c, hf, size, stored);
+    c.currentEntryBytes = 0;
+    if (!read) {
+        return false;
+    }
+
+    if (execute) {
+        attribs |= _A_EXEC;
+    }
+    if (hasHighBytes(storedName)) {
+        attribs |= _A_NAME_IS_UTF;
+    }
+    std::uint8_t record[kFileRecordPrefix + kFileFixedSize + CB_MAX_FILENAME] = {};
+    putU16(record, std::uint32_t(nameLength));
+    std::uint8_t* entry = record + kFileRecordPrefix;
+    putU32(entry, stored);
+    putU32(entry + 4, start);
+    putU16(entry + 10, date);
+    putU16(entry + 12, time);
+    putU16(entry + 14, attribs);
+    std::memcpy(entry + kFileFixedSize, storedName, nameLength + 1);
+    if (!c.folderFiles.append(c.io, record, kFileRecordPrefix + entryBytes, err)) {
+        return c.breakWith(FCIERR_TEMP_FILE, err);
+    }
+    ++c.folderFileCount;
+    c.folderFileBytes += entryBytes;
+    if (stored) {
+        c.folderNeededEnd = start + stored;
+    }
+
+    bool thresholdReached = c.folderThreshold && c.folderCompressed >= c.folderThreshold;
+    if (c.folderMustClose || thresholdReached) {
+        return closeFolder(c);
+    }
+    return true;
+}
+
+} // namespace
+
+extern "C" {
+
+HFCI DIAMONDAPI FCICreate(PERF perf, PFNFCIFILEPLACED pfnfcifp, PFNFCIALLOC pfna, PFNFCIFREE pfnf,
+                          PFNFCIOPEN pfnopen, PFNFCIREAD pfnread, PFNFCIWRITE pfnwrite,
+                          PFNFCICLOSE pfnclose, PFNFCISEEK pfnseek, PFNFCIDELETE pfndelete,
+                          PFNFCIGETTEMPFILE pfnfcigtf, PCCAB pccab, void FAR* pv) {
+    if (!perf) {
+        return nullptr;
+    }
+    ClientIo io{perf,     pfnfcifp, pfna,    pfnf,      pfnopen,   pfnread,
+                pfnwrite, pfnclose, pfnseek, pfndelete, pfnfcigtf, pv};
+    if (!pfna || !pfnf) {
+        io.fail(FCIERR_ALLOC_FAIL);
+        return nullptr;
+    }
+    if (!pfnopen || !pfnread || !pfnwrite || !pfnclose || !pfnseek || !pfndelete || !pfnfcigtf) {
+        io.fail(FCIERR_TEMP_FILE);
+        return nullptr;
+    }
+    if (!pccab || pccab->cbReserveCFHeader > kMaxHeaderReserve ||
+        pccab->cbReserveCFFolder > kMaxFolderOrDataReserve ||
+        pccab->cbReserveCFData > kMaxFolderOrDataReserve ||
+        !terminatedWithin(pccab->szCab, sizeof pccab->szCab) ||
+        !terminatedWithin(pccab->szDisk, sizeof pccab->szDisk) ||
+        !terminatedWithin(pccab->szCabPath, sizeof pccab->szCabPath)) {
+        io.fail(FCIERR_CAB_FORMAT_LIMIT);
+        return nullptr;
+    }
+
+    void* place = io.allocate(sizeof(Context));
+    if (!place) {
+        io.fail(FCIERR_ALLOC_FAIL);
+        return nullptr;
+    }
+    Context* c = new (place) Context;
+    c->io = io;
+    c->ccab = *pccab;
+    c->cabinetLimit = (pccab->cb == 0 || pccab->cb > kMaxCabinetBytes) ? kMaxCabinetBytes
+                                                                       : std::uint32_t(pccab->cb);
+    c->folderThreshold = pccab->cbFolderThresh;
+    c->headerReserve = pccab->cbReserveCFHeader;
+    c->folderReserve = pccab->cbReserveCFFolder;
+    c->dataReserve = pccab->cbReserveCFData;
+
+    c->frame = static_cast<std::uint8_t*>(io.allocate(kFrameSize));
+    c->block = static_cast<std::uint8_t*>(io.allocate(c->dataRecordSize(kMaxBlockData)));
+    c->copyBuffer = static_cast<std::uint8_t*>(io.allocate(kCopyBufferSize));
+    if (!c->frame || !c->block || !c->copyBuffer) {
+        releaseContext(c);
+        io.fail(FCIERR_ALLOC_FAIL);
+        return nullptr;
+    }
+    for (TempFile* t : {&c->folderData, &c->folderFiles, &c->cabData, &c->cabFiles}) {
+        int err = 0;
+        if (!t->create(c->io, err)) {
+            releaseContext(c);
+            io.fail(FCIERR_TEMP_FILE, err);
+            return nullptr;
+        }
+    }
+    return c;
+}
+
+BOOL DIAMONDAPI FCIAddFile(HFCI hfci, LPSTR pszSourceFile, LPSTR pszFileName, BOOL fExecute,
+                           PFNFCIGETNEXTCABINET pfnfcignc, PFNFCISTATUS pfnfcis,
+                           PFNFCIGETOPENINFO pfnfcigoi, TCOMP typeCompress) {
+    Context* c = contextOf(hfci);
+    if (!c) {
+        return FALSE;
+    }
+    if (c->broken) {
+        return c->fail(c->brokenOper, c->brokenType);
+    }
+    c->nextCabinet = pfnfcignc;
+    c->status = pfnfcis;
+    BreakOnUnwind guard(*c);
+    return guard.finish(addFile(*c, pszSourceFile, pszFileName, fExecute, pfnfcigoi, typeCompress));
+}
+
+BOOL DIAMONDAPI FCIFlushFolder(HFCI hfci, PFNFCIGETNEXTCABINET pfnfcignc, PFNFCISTATUS pfnfcis) {
+    Context* c = contextOf(hfci);
+    if (!c) {
+        return FALSE;
+    }
+    if (c->broken) {
+        return c->fail(c->brokenOper, c->brokenType);
+    }
+    c->nextCabinet = pfnfcignc;
+    c->status = pfnfcis;
+    BreakOnUnwind guard(*c);
+    return guard.finish(closeFolder(*c));
+}
+
+BOOL DIAMONDAPI FCIFlushCabinet(HFCI hfci, BOOL fGetNextCab, PFNFCIGETNEXTCABINET pfnfcignc,
+                                PFNFCISTATUS pfnfcis) {
+    Context* c = contextOf(hfci);
+    if (!c) {
+        return FALSE;
+    }
+    if (c->broken) {
+        return c->fail(c->brokenOper, c->brokenType);
+    }
+    c->nextCabinet = pfnfcignc;
+    c->status = pfnfcis;
+    BreakOnUnwind guard(*c);
+    if (c->needNewCabinet && !c->folderOpen) {
+        return guard.finish(true); // nothing was added since the last cabinet was written
+    }
+    if (!closeFolder(*c)) {
+        return guard.finish(false);
+    }
+    return guard.finish(fGetNextCab ? startNextCabinet(*c) : writeLastCabinet(*c));
+}
+
+BOOL DIAMONDAPI FCIDestroy(HFCI hfci) {
+    Context* c = contextOf(hfci);
+    if (!c) {
+        return FALSE;
+    }
+    releaseContext(c);
+    return TRUE;
+}
+
+} // extern "C"

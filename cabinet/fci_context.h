@@ -1,0 +1,114 @@
+// State of one compression context (the HFCI handle) and the operations that the
+// entry points in fci.cpp compose: the open folder's stream and the cabinet under
+// construction.
+#pragma once
+
+#include <cstdint>
+
+#include "cab_format.h"
+#include "codec.h"
+#include "fci_io.h"
+
+namespace kp::cab {
+
+// CFFOLDER of the cabinet under construction; dataOffset is relative to its data area.
+struct FolderEntry {
+    std::uint32_t dataOffset;
+    std::uint32_t blocks;
+    TCOMP typeCompress;
+};
+
+// Room kept free in every cabinet that may get a successor, for the next
+// cabinet's and disk's names, which are learned only when that successor is asked for.
+constexpr std::uint32_t kNextNamesReserve = CB_MAX_CABINET_NAME + CB_MAX_DISK_NAME;
+
+// A file of the open folder, as kept in its temporary list until the folder is
+// placed: the name length, then the CFFILE record with iFolder left 0.
+constexpr std::uint32_t kFileRecordPrefix = 2;
+
+constexpr std::uint32_t kCopyBufferSize = 65536;
+
+struct Context {
+    ClientIo io;
+    CCAB ccab;
+    std::uint32_t cabinetLimit;    // cb, clamped to what the format allows
+    std::uint32_t folderThreshold; // cbFolderThresh, read as unsigned
+    std::uint32_t dataReserve;
+    std::uint32_t folderReserve;
+    std::uint32_t headerReserve;
+
+    // Callbacks of the call in progress.
+    PFNFCIGETNEXTCABINET nextCabinet = nullptr;
+    PFNFCISTATUS status = nullptr;
+
+    // A failure that left the context inconsistent: every later call fails with it.
+    bool broken = false;
+    int brokenOper = 0;
+    int brokenType = 0;
+
+    // Scratch: one CFDATA record (header, reserve, largest payload) and a copy buffer.
+    std::uint8_t* block = nullptr;
+    std::uint8_t* copyBuffer = nullptr;
+    std::uint8_t* frame = nullptr;
+
+    // --- the open folder
+    bool folderOpen = false;
+    TCOMP folderType = 0;
+    const CodecOps* codec = nullptr;
+    void* codecState = nullptr;
+    std::uint32_t frameFill = 0;
+    TempFile folderData;                  // CFDATA records as they will appear in a cabinet
+    TempFile folderFiles;                 // file records, see kFileRecordPrefix
+    std::uint32_t folderUncompressed = 0; // bytes fed, frame buffer included
+    std::uint32_t folderCompressed = 0;   // payload bytes of emitted blocks
+    std::uint32_t folderBlocks = 0;
+    std::uint32_t folderFileCount = 0;
+    std::uint32_t folderFileBytes = 0;   // size of its CFFILE records in a cabinet
+    std::uint32_t currentEntryBytes = 0; // CFFILE size of the file being read
+    std::uint32_t folderNeededEnd = 0;   // end of the last byte a listed file needs
+    bool folderMustClose = false;
+
+    // --- the cabinet under construction
+    TempFile cabData;
+    TempFile cabFiles;
+    FolderEntry* folders = nullptr;
+    std::uint32_t folderCount = 0;
+    std::uint32_t folderCapacity = 0;
+    std::uint32_t cabFileCount = 0;
+    bool hasPrev = false;
+    char prevCab[CB_MAX_CABINET_NAME] = {};
+    char prevDisk[CB_MAX_DISK_NAME] = {};
+    bool needNewCabinet = false; // the last cabinet was flushed; names for the next are due
+    std::uint16_t setIndex = 0;
+
+    bool fail(int oper, int type = 0) { return io.fail(oper, type); }
+    bool breakWith(int oper, int type = 0) {
+        broken = true;
+        brokenOper = oper;
+        brokenType = type;
+        return io.fail(oper, type);
+    }
+    std::uint32_t dataRecordSize(std::uint32_t payload) const {
+        return kDataFixedSize + dataReserve + payload;
+    }
+};
+
+// The open folder.
+bool openFolder(Context& c, TCOMP typeCompress, const CodecOps* codec, unsigned windowBits);
+// Hands `size` bytes of the current file to the folder's stream.
+bool feedFolder(Context& c, const std::uint8_t* data, std::uint32_t size);
+// Ends the folder's stream and places it into the cabinet(s). Any failure breaks the context.
+bool closeFolder(Context& c);
+void discardFolder(Context& c);
+
+// The cabinet under construction.
+std::uint64_t cabinetSizeWithoutNext(const Context& c);
+bool placeFolder(Context& c);
+// Asks for the next cabinet's names, writes the current one pointing to it and
+// starts the next one empty.
+bool startNextCabinet(Context& c);
+// Writes the current cabinet as the last of its set. On failure the cabinet
+// stays pending and a later call may try again.
+bool writeLastCabinet(Context& c);
+
+} // namespace kp::cab

@@ -1,0 +1,143 @@
+// The open folder: frames its uncompressed stream for the codec and keeps the
+// compressed blocks and the file records in temporary files until it is placed.
+#include <cstring>
+
+#include "fci_context.h"
+
+namespace kp::cab {
+namespace {
+
+constexpr int kSinkStopped = 1;
+
+// Tells the context, while a block is emitted, whether the cabinet can still take the
+// folder as it stands; if not, the folder is closed after the current file, so that
+// only the files around the cabinet boundary have to be listed in both cabinets.
+void noteCabinetRoom(Context& c) {
+    std::uint64_t projected = cabinetSizeWithoutNext(c) + kNextNamesReserve + kFolderFixedSize +
+                              c.folderReserve + c.folderFileBytes + c.currentEntryBytes +
+                              c.folderData.size();
+    if (projected > c.cabinetLimit) {
+        c.folderMustClose = true;
+    }
+}
+
+int emitBlock(void* opaque, const std::uint8_t* data, std::uint32_t compressedSize,
+              std::uint32_t uncompressedSize) {
+    auto& c = *static_cast<Context*>(opaque);
+    if (compressedSize > kMaxBlockData || uncompressedSize == 0 || uncompressedSize > kFrameSize) {
+        c.breakWith(FCIERR_MCI_FAIL);
+        return kSinkStopped;
+    }
+    if (c.ccab.fFailOnIncompressible && c.folderType != tcompTYPE_NONE &&
+        compressedSize > uncompressedSize) {
+        c.breakWith(FCIERR_MCI_FAIL);
+        return kSinkStopped;
+    }
+    std::uint32_t headerSize = c.dataRecordSize(0);
+    encodeDataHeader(c.block, c.dataReserve, data, compressedSize, uncompressedSize);
+    std::memcpy(c.block + headerSize, data, compressedSize);
+    int err = 0;
+    if (!c.folderData.append(c.io, c.block, headerSize + compressedSize, err)) {
+        c.breakWith(FCIERR_TEMP_FILE, err);
+        return kSinkStopped;
+    }
+    ++c.folderBlocks;
+    c.folderCompressed += compressedSize;
+    if (c.status && c.status(statusFile, compressedSize, uncompressedSize, c.io.pv) == -1) {
+        c.breakWith(FCIERR_USER_ABORT);
+        return kSinkStopped;
+    }
+    noteCabinetRoom(c);
+    return 0;
+}
+
+bool codecResult(Context& c, int rc) {
+    if (rc == codecOk) {
+        return true;
+    }
+    if (rc == kSinkStopped) {
+        return false; // the sink has recorded why
+    }
+    return c.breakWith(rc == codecNoMemory ? FCIERR_ALLOC_FAIL : FCIERR_MCI_FAIL);
+}
+
+void resetFolder(Context& c) {
+    if (c.codecState) {
+        c.codec->destroy(c.codecState);
+        c.codecState = nullptr;
+    }
+    c.folderOpen = false;
+    c.codec = nullptr;
+    c.frameFill = 0;
+    c.folderData.clear();
+    c.folderFiles.clear();
+    c.folderUncompressed = c.folderCompressed = c.folderBlocks = 0;
+    c.folderFileCount = c.folderFileBytes = c.currentEntryBytes = c.folderNeededEnd = 0;
+    c.folderMustClose = false;
+}
+
+} // namespace
+
+bool openFolder(Context& c, TCOMP typeCompress, const CodecOps* codec, unsigned windowBits) {
+    resetFolder(c);
+    BlockSink sink{emitBlock, &c};
+    int rc = codec->create(windowBits, c.io.codecAllocator(), sink, &c.codecState);
+    if (rc != codecOk) {
+        c.codecState = nullptr;
+        return c.fail(rc == codecNoMemory ? FCIERR_ALLOC_FAIL : FCIERR_MCI_FAIL);
+    }
+    c.codec = codec;
+    c.folderType = typeCompress;
+    c.folderOpen = true;
+    return true;
+}
+
+bool feedFolder(Context& c, const std::uint8_t* data, std::uint32_t size) {
+    c.folderUncompressed += size;
+    while (size) {
+        std::uint32_t take = kFrameSize - c.frameFill;
+        if (take > size) {
+            take = size;
+        }
+        std::memcpy(c.frame + c.frameFill, data, take);
+        c.frameFill += take;
+        data += take;
+        size -= take;
+        if (c.frameFill == kFrameSize) {
+            c.frameFill = 0;
+            if (!codecResult(c, c.codec->frame(c.codecState, c.frame, kFrameSize))) {
+                return false;
+            }
+        }
+    }
+    return true;
+}
+
+bool closeFolder(Context& c) {
+    if (!c.folderOpen) {
+        return true;
+    }
+    if (c.frameFill) {
+        std::uint32_t last = c.frameFill;
+        c.frameFill = 0;
+        if (!codecResult(c, c.codec->frame(c.codecState, c.frame, last))) {
+            return false;
+        }
+    }
+    if (!codecResult(c, c.codec->finish(c.codecState))) {
+        return false;
+    }
+    c.codec->destroy(c.codecState);
+    c.codecState = nullptr;
+    if (!placeFolder(c)) {
+        return false;
+    }
+    resetFolder(c);
+    return true;
+}
+
+void discardFolder(Context& c) {
+    resetFolder(c);
+}
+
+} // namespace kp::cab

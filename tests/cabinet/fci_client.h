@@ -1,0 +1,104 @@
+// A client of the file compression interface for tests: real files under a
+// scratch folder, generated sources for sizes no test should write to disk, and
+// switches that make a chosen callback fail.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "fci.h"
+
+namespace kp::test {
+
+struct GeneratedSource {
+    std::uint64_t size;
+    std::function<void(std::uint64_t offset, std::uint8_t* out, std::size_t n)> fill;
+};
+
+struct StatusReport {
+    UINT type;
+    ULONG cb1;
+    ULONG cb2;
+};
+
+class FciClient {
+public:
+    explicit FciClient(std::filesystem::path scratch);
+    ~FciClient();
+
+    // A CCAB for `name` in the scratch folder, set members as given.
+    CCAB cabinet(const std::string& name, ULONG cb = 0x7FFFFFFF, ULONG threshold = 0x7FFFFFFF);
+    HFCI create(CCAB& ccab);
+    bool add(HFCI h, const std::string& source, const std::string& stored, TCOMP comp,
+             bool execute = false);
+    bool flushCabinet(HFCI h, bool next = false);
+    bool flushFolder(HFCI h);
+
+    std::filesystem::path path(const std::string& name) const { return scratch_ / name; }
+    std::filesystem::path writeFile(const std::string& name,
+                                    const std::vector<std::uint8_t>& bytes);
+
+    ERF erf{};
+    std::map<std::string, GeneratedSource> generated; // source names starting with "gen:"
+
+    // Failure switches.
+    std::string failOpenOf;                  // a source whose open fails with error 5
+    std::int64_t failSourceReadAfter = -1;   // source reads fail once this many bytes were read
+    std::int64_t failCabinetWriteAfter = -1; // writes to *.cab fail past this many bytes
+    int failTempFileAt = -1;                 // the n-th GetTempFile call (0-based) fails
+    int abortAtStatus = -1;                  // the n-th statusFile report answers -1
+    int refuseNextCabinetAt = -1; // the n-th GetNextCabinet call (1-based iCab) answers false
+    std::string nextCabinetPattern = "set%d.cab";
+    std::function<void()> onStatusFile; // runs inside a statusFile report
+
+    // What happened.
+    std::vector<StatusReport> statuses;
+    std::vector<std::string> placed; // stored names as FilePlaced reported them
+    std::vector<std::string> cabinetsAskedFor;
+    std::set<std::string> tempFilesGiven;
+    int openHandles() const { return int(handles_.size()); }
+    static long liveAllocations();
+
+private:
+    struct Handle {
+        int fd = -1;
+        const GeneratedSource* gen = nullptr;
+        std::uint64_t pos = 0;
+        bool isCabinet = false;
+        bool isSource = false;
+        std::uint64_t written = 0;
+    };
+
+    static FNFCIALLOC(onAlloc);
+    static FNFCIFREE(onFree);
+    static FNFCIOPEN(onOpen);
+    static FNFCIREAD(onRead);
+    static FNFCIWRITE(onWrite);
+    static FNFCICLOSE(onClose);
+    static FNFCISEEK(onSeek);
+    static FNFCIDELETE(onDelete);
+    static FNFCIGETTEMPFILE(onTempFile);
+    static FNFCIFILEPLACED(onFilePlaced);
+    static FNFCIGETNEXTCABINET(onNextCabinet);
+    static FNFCISTATUS(onStatus);
+    static FNFCIGETOPENINFO(onOpenInfo);
+
+    INT_PTR addHandle(Handle h);
+
+    std::filesystem::path scratch_;
+    std::map<INT_PTR, Handle> handles_;
+    INT_PTR nextHandle_ = 100;
+    int tempCalls_ = 0;
+    int fileStatuses_ = 0;
+};
+
+// Deterministic test data.
+std::vector<std::uint8_t> randomBytes(std::size_t n, std::uint32_t seed);
+std::vector<std::uint8_t> textBytes(std::size_t n, std::uint32_t seed);
+
+} // namespace kp::test
