@@ -10,15 +10,6 @@ ERF CabError{};
 
 namespace {
 
-bool hasBytesAbove7F(const std::string& text) {
-    for (unsigned char c : text) {
-        if (c > 0x7F) {
-            return true;
-        }
-    }
-    return false;
-}
-
 // Runs one service call. An exception, whether it reached here or was caught by a
 // callback, fails the call with a record that says nothing: the service recorded nothing.
 template <typename Call> bool callService(CompContext& context, Call call) {
@@ -117,7 +108,6 @@ bool CabAddFile(CabContext& Context, const std::string& SourcePath, const std::s
                 bool Execute, TCompressionType CompType, std::int32_t LzxWindow) {
     std::string source = SourcePath;
     std::string stored = StoredName;
-    Context.Comp.StoredNameIsUtf8 = hasBytesAbove7F(StoredName);
     return callService(Context.Comp, [&] {
         return FCIAddFile(Context.Handle, source.data(), stored.data(), Execute ? TRUE : FALSE,
                           fciGetNextCabinet, fciStatus, fciGetOpenInfo,

@@ -26,9 +26,6 @@ struct CompContext {
     std::int64_t BytesDone = 0;
     TProgressProc ProgressProc = nullptr;
     TNextCabProc NextCabProc = nullptr;
-    // The name the file being added is stored under is UTF-8 beyond ASCII, so its
-    // attributes carry the cabinet's UTF-8 name flag and Windows extracts it rightly.
-    bool StoredNameIsUtf8 = false;
     // A callback caught an exception and failed; the service call then reports nothing.
     bool ExceptionCaught = false;
 };

@@ -4,9 +4,9 @@
 #include "platform/DosTime.h"
 #include "platform/Files.h"
 #include "platform/LastError.h"
+#include "platform/Memory.h"
 #include "platform/TempFiles.h"
 
-#include <cstdlib>
 #include <cstring>
 
 using namespace kp::platform;
@@ -190,7 +190,7 @@ FNFCISTATUS(fciStatus) {
     (void)cb1;
     return guarded<long>(pv, -1, [&]() -> long {
         if (typeStatus != statusFile) {
-            return typeStatus == statusCabinet ? static_cast<long>(cb2) : 0;
+            return 0;
         }
         CompContext& context = contextOf(pv);
         bool abort = false;
@@ -207,9 +207,11 @@ FNFCISTATUS(fciStatus) {
 }
 
 FNFCISTATUS(fciFlushStatus) {
+    (void)typeStatus;
     (void)cb1;
+    (void)cb2;
     (void)pv;
-    return typeStatus == statusCabinet ? static_cast<long>(cb2) : 0;
+    return 0;
 }
 
 FNFCIGETNEXTCABINET(fciGetNextCabinet) {
@@ -257,9 +259,6 @@ FNFCIGETOPENINFO(fciGetOpenInfo) {
                 ? 0
                 : static_cast<USHORT>(attributes & (_A_RDONLY | _A_HIDDEN | _A_SYSTEM | _A_ARCH));
         CompContext& context = contextOf(pv);
-        if (context.StoredNameIsUtf8) {
-            *pattribs |= _A_NAME_IS_UTF;
-        }
         context.FileName.swap(name);
         context.FileSize = static_cast<std::int64_t>(information.size);
         context.BytesDone = 0;

@@ -20,6 +20,7 @@ enum class FileOperation {
     Information,
     Attributes,
     Search,
+    Allocate, // heap allocations; matched with an empty pathContains
 };
 
 struct Fault {
