@@ -48,11 +48,11 @@ DosDateTime dosDateTimeOrNearest(const std::timespec& moment) {
 
 FNFCIALLOC(fciAlloc) {
     // Exhaustion gives null, which the service reports as "Out of memory during compression".
-    return cb == 0 ? nullptr : std::malloc(cb);
+    return cb == 0 ? nullptr : heapAllocate(cb);
 }
 
 FNFCIFREE(fciFree) {
-    std::free(memory);
+    heapFree(memory);
 }
 
 FNFCIOPEN(fciOpen) {
