@@ -277,3 +277,26 @@ TEST_F(KcabTest, InterruptStopsTheRunWithoutACabinet) {
 }
 
 } // namespace
+
+namespace {
+
+TEST_F(KcabTest, WhatTheWalkPassesOverIsNamed) {
+    std::string odd = scratch.folder("odd");
+    scratch.write("odd/kept.txt", "kept");
+    scratch.write("odd/.hidden-file", "kept too");
+    scratch.write("odd/.git/config", "not entered");
+    ASSERT_EQ(::symlink(tree.c_str(), (odd + "tree-link").c_str()), 0);
+    ASSERT_EQ(::symlink((odd + "gone").c_str(), (odd + "dangling").c_str()), 0);
+    ASSERT_EQ(::mkfifo((odd + "pipe").c_str(), 0600), 0);
+
+    KcabResult result = run({"-r", "-q", "-m", "mszip", "-o", out, odd});
+    ASSERT_EQ(result.exitCode, 0) << result.err;
+    EXPECT_EQ(result.err, "kcab: warning: " + odd + ".git: hidden folder, not entered\n" +
+                              "kcab: warning: " + odd + "dangling: dangling link, left out\n" +
+                              "kcab: warning: " + odd + "pipe: not a regular file, left out\n" +
+                              "kcab: warning: " + odd +
+                              "tree-link: link to a folder, not entered\n");
+    EXPECT_EQ(cabinetNames(out), (std::vector<std::string>{".hidden-file", "kept.txt"}));
+}
+
+} // namespace

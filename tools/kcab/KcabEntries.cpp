@@ -2,6 +2,9 @@
 
 #include "platform/DirectorySearch.h"
 #include "platform/Files.h"
+#include "platform/Wildcard.h"
+
+#include <algorithm>
 
 #include <filesystem>
 #include <sys/stat.h>
@@ -43,6 +46,42 @@ bool matchesAnyFile(const std::string& folder, const std::string& mask, bool rec
     return false;
 }
 
+// Notes what the builder's walk of `folder` will pass over, as the platform's directory
+// search and the builder's rules decide it.
+void noteLeftOut(const std::string& folder, const std::string& mask, bool recursive,
+                 std::vector<std::string>& warnings) {
+    std::error_code error;
+    std::vector<fs::directory_entry> items;
+    for (const auto& item : fs::directory_iterator(folder, error)) {
+        items.push_back(item);
+    }
+    std::sort(items.begin(), items.end());
+    for (const fs::directory_entry& item : items) {
+        std::string name = item.path().filename().string();
+        std::string path = folder + name;
+        fs::file_status target = item.status(error);
+        bool isLink = item.is_symlink(error);
+        if (fs::is_directory(target)) {
+            if (!recursive) {
+                continue;
+            }
+            if (isLink) {
+                warnings.push_back(path + ": link to a folder, not entered");
+            } else if (name[0] == '.') {
+                warnings.push_back(path + ": hidden folder, not entered");
+            } else {
+                noteLeftOut(withSeparator(path), mask, true, warnings);
+            }
+        } else if (!matchesMask(name, mask)) {
+            continue;
+        } else if (isLink && !fs::exists(target)) {
+            warnings.push_back(path + ": dangling link, left out");
+        } else if (!fs::is_regular_file(target)) {
+            warnings.push_back(path + ": not a regular file, left out");
+        }
+    }
+}
+
 } // namespace
 
 std::string absoluteKcabPath(const std::string& path, const std::string& currentFolder) {
@@ -79,6 +118,7 @@ bool resolveKcabPaths(const std::vector<std::string>& paths, bool recursive,
         if (exists && S_ISDIR(status.st_mode)) {
             std::string entry = withSeparator(path) + "*.*";
             (recursive ? entries.recurseFiles : entries.addFiles).push_back(entry);
+            noteLeftOut(withSeparator(path), "*.*", recursive, entries.warnings);
             continue;
         }
         if (exists && S_ISREG(status.st_mode)) {
@@ -103,6 +143,7 @@ bool resolveKcabPaths(const std::vector<std::string>& paths, bool recursive,
         if (!matchesAnyFile(folder, last, recursive)) {
             entries.warnings.push_back(given + ": matches no file");
         }
+        noteLeftOut(folder, last, recursive, entries.warnings);
     }
     return true;
 }

@@ -7,7 +7,9 @@
 struct KcabEntries {
     std::vector<std::string> addFiles;
     std::vector<std::string> recurseFiles;
-    // Masks that match no file: shown, since nothing may be skipped silently.
+    // Masks that match no file, and whatever the builder will leave out (hidden folders
+    // and links to folders under -r, FIFOs, sockets, devices and dangling links): shown,
+    // since nothing may be skipped silently.
     std::vector<std::string> warnings;
 };
 
