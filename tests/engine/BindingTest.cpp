@@ -131,7 +131,7 @@ TEST_F(BindingTest, CabinetWithoutFolderPartGoesToTheCurrentFolder) {
     }
     ASSERT_TRUE(setCurrentDirectory(previous));
     ASSERT_TRUE(written);
-    EXPECT_EQ(cabinetNames(scratch.path("here.cab")), std::vector<std::string>{"a.txt"});
+    EXPECT_EQ(cabinetContents(scratch.path("here.cab")), (NamedContents{{"a.txt", "x"}}));
 }
 
 TEST_F(BindingTest, OverlongCabinetNameIsRefusedAtCreation) {

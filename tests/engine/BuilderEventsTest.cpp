@@ -68,7 +68,7 @@ TEST_F(BuilderEventsTest, FilesAreCountedAndReportedAsAPercentage) {
     cab.BuildCabinet();
     EXPECT_EQ(recorder.events, (Events{"major 0", "minor 'Scanning...' 0", "major 33", "major 66",
                                        "major 100", "major 100", "minor '' 100"}));
-    EXPECT_EQ(cabinetNames(cabPath), (Events{"a", "b", "c"}));
+    EXPECT_EQ(cabinetContents(cabPath), (NamedContents{{"a", "a"}, {"b", "b"}, {"c", "c"}}));
     EXPECT_EQ(cab.FilesFound(), 3);
     EXPECT_EQ(cab.FilesHandled(), 3);
 }
@@ -103,7 +103,7 @@ TEST_F(BuilderEventsTest, ExistingCabinetIsTestedAgainUntilTheHandlerRemovesIt) 
     cab.BuildCabinet();
     EXPECT_EQ(recorder.events, (Events{kExists, kExists, "major 0", "minor 'Scanning...' 0",
                                        "major 100", "major 100", "minor '' 100"}));
-    EXPECT_EQ(cabinetNames(cabPath), Events{"a"});
+    EXPECT_EQ(cabinetContents(cabPath), (NamedContents{{"a", "a"}}));
 }
 
 TEST_F(BuilderEventsTest, FolderNamedLikeTheCabinetIsNoExistingCabinet) {
@@ -114,13 +114,15 @@ TEST_F(BuilderEventsTest, FolderNamedLikeTheCabinetIsNoExistingCabinet) {
 }
 
 TEST_F(BuilderEventsTest, FailedCreationIsRetriedOnRequest) {
+    scratch.write("in/a", "a");
+    cab.AddFiles() = {scratch.path("in/a")};
     injectFault({FileOperation::Open, "kFw", kErrorDiskFull, 0, 1});
     recorder.onError = [](int errId, int& action) { action = errId == 803 ? 1 : -1; };
     cab.BuildCabinet();
     EXPECT_EQ(recorder.events,
               (Events{"error 803 112 Could not create a temporary file [-1]", "major 0",
-                      "minor 'Scanning...' 0", "major 100", "minor '' 100"}));
-    EXPECT_TRUE(cabinetWritten());
+                      "minor 'Scanning...' 0", "major 100", "major 100", "minor '' 100"}));
+    EXPECT_EQ(cabinetContents(cabPath), (NamedContents{{"a", "a"}}));
 }
 
 TEST_F(BuilderEventsTest, FailedCreationAnsweredMinusOneOrUnhandledEndsTheRun) {
@@ -231,7 +233,7 @@ TEST_F(BuilderEventsTest, ExceptionFromADirectHandlerLeavesTheRunAndItsContextBe
     recorder.events.clear();
     cab.BuildCabinet();
     EXPECT_EQ(recorder.events.back(), "minor '' 100") << "the next run starts afresh";
-    EXPECT_EQ(cabinetNames(cabPath), Events{"a"});
+    EXPECT_EQ(cabinetContents(cabPath), (NamedContents{{"a", "a"}}));
 }
 
 TEST_F(BuilderEventsTest, BuildCabinetCalledFromItsOwnHandlerReturnsAtOnce) {
@@ -246,7 +248,7 @@ TEST_F(BuilderEventsTest, BuildCabinetCalledFromItsOwnHandlerReturnsAtOnce) {
     cab.BuildCabinet();
     EXPECT_EQ(recorder.events, (Events{"major 0", "minor 'Scanning...' 0", "major 100", "major 100",
                                        "minor '' 100"}));
-    EXPECT_EQ(cabinetNames(cabPath), Events{"a"});
+    EXPECT_EQ(cabinetContents(cabPath), (NamedContents{{"a", "a"}}));
 }
 
 TEST_F(BuilderEventsTest, FilesAppearingAfterTheCountPushThePercentPast100) {
@@ -261,7 +263,7 @@ TEST_F(BuilderEventsTest, FilesAppearingAfterTheCountPushThePercentPast100) {
     cab.BuildCabinet();
     EXPECT_EQ(recorder.events, (Events{"major 0", "minor 'Scanning...' 0", "major 100", "major 200",
                                        "major 100", "minor '' 100"}));
-    EXPECT_EQ(cabinetNames(cabPath), (Events{"a", "late"}));
+    EXPECT_EQ(cabinetContents(cabPath), (NamedContents{{"a", "a"}, {"late", "late"}}));
 }
 
 TEST_F(BuilderEventsTest, ProgressReachesTheNewestBuilderAndNoneOnceItIsGone) {

@@ -42,7 +42,8 @@ TEST_F(BuilderFailuresTest, UnreadableFileWithoutHandlerIsSkipped) {
     cab.BuildCabinet();
     EXPECT_EQ(recorder.events, (Events{"major 0", "minor 'Scanning...' 0", "major 33", "major 66",
                                        "major 100", "major 100", "minor '' 100"}));
-    EXPECT_EQ(cabinetNames(cabPath), (Events{"a", "c"}));
+    EXPECT_EQ(cabinetContents(cabPath),
+              (NamedContents{{"a", std::string(100, 'a')}, {"c", std::string(100, 'c')}}));
 }
 
 TEST_F(BuilderFailuresTest, UnreadableFileRetriedSucceedsOnceTheFaultIsGone) {
@@ -71,7 +72,8 @@ TEST_F(BuilderFailuresTest, FileHeldBySomeoneElseReportsTheSharingError) {
     recorder.onError = [](int, int& action) { action = 0; };
     cab.BuildCabinet();
     EXPECT_EQ(recorder.events[4], "error 802 32 Failure opening file to be stored in cabinet [0]");
-    EXPECT_EQ(cabinetNames(cabPath), (Events{"a", "b"}));
+    EXPECT_EQ(cabinetContents(cabPath),
+              (NamedContents{{"a", std::string(100, 'a')}, {"b", std::string(100, 'b')}}));
 }
 
 TEST_F(BuilderFailuresTest, FailedFlushIsRetriedOnlyOnOne) {
@@ -81,7 +83,9 @@ TEST_F(BuilderFailuresTest, FailedFlushIsRetriedOnlyOnOne) {
     EXPECT_EQ(recorder.events, (Events{"major 0", "minor 'Scanning...' 0", "major 33", "major 66",
                                        "major 100", "major 100", "minor '' 100",
                                        "error 802 5 Could not create cabinet file [-1]"}));
-    EXPECT_EQ(cabinetNames(cabPath), (Events{"a", "b", "c"}));
+    EXPECT_EQ(cabinetContents(cabPath), (NamedContents{{"a", std::string(100, 'a')},
+                                                       {"b", std::string(100, 'b')},
+                                                       {"c", std::string(100, 'c')}}));
 }
 
 TEST_F(BuilderFailuresTest, FailedFlushAnsweredOtherwiseEndsTheRun) {

@@ -57,12 +57,12 @@ std::vector<CabinetFile> readCabinet(const std::string& path) {
     return files;
 }
 
-std::vector<std::string> cabinetNames(const std::string& path) {
-    std::vector<std::string> names;
+NamedContents cabinetContents(const std::string& path) {
+    NamedContents contents;
     for (const CabinetFile& file : readCabinet(path)) {
-        names.push_back(file.name);
+        contents.emplace_back(file.name, file.data);
     }
-    return names;
+    return contents;
 }
 
 std::map<std::string, std::string> readTree(const std::string& folder) {

@@ -17,8 +17,9 @@ struct CabinetFile {
 // libmspack cannot open or decode fails the current test.
 std::vector<CabinetFile> readCabinet(const std::string& path);
 
-// The names of readCabinet's files, in order.
-std::vector<std::string> cabinetNames(const std::string& path);
+// readCabinet's files as (stored name, contents), in order, to compare with the inputs.
+using NamedContents = std::vector<std::pair<std::string, std::string>>;
+NamedContents cabinetContents(const std::string& path);
 
 // Extracts a cabinet (and the rest of its set, found beside it) with cabextract into
 // `folder`, and returns every extracted file as relative path -> contents.

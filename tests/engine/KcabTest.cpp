@@ -123,7 +123,12 @@ TEST_F(KcabTest, ExistingOutputNeedsForce) {
     KcabResult replaced = runProcess("-f -q -m mszip -o '" + out + "' '" + tree + "'");
     EXPECT_EQ(replaced.exitCode, 0) << replaced.out;
     EXPECT_EQ(replaced.out, "");
-    EXPECT_EQ(cabinetNames(out).size(), 3u) << "a folder without -r gives only its own files";
+    EXPECT_EQ(cabinetContents(out), (NamedContents{{"empty", ""},
+                                                   {"readme.txt", "read me\n"},
+                                                   {"\xc3\xbc"
+                                                    "ber.txt",
+                                                    "utf-8 name"}}))
+        << "a folder without -r gives only its own files";
 }
 
 TEST_F(KcabTest, UnreadableFileStopsTheRunWithItsNameAndSystemMessage) {
@@ -198,8 +203,11 @@ TEST_F(KcabTest, StoredPathsFollowThePathsOption) {
         KcabResult result =
             run({"-r", "-q", "-m", "mszip", "--paths", paths, "-o", out, scratch.path("tree/bin")});
         ASSERT_EQ(result.exitCode, 0) << result.err;
-        std::vector<std::string> names = cabinetNames(out);
-        EXPECT_NE(std::find(names.begin(), names.end(), expected), names.end()) << paths;
+        NamedContents contents = cabinetContents(out);
+        ASSERT_EQ(contents.size(), 2u);
+        EXPECT_EQ(contents[0],
+                  (std::pair<std::string, std::string>{expected, std::string(70000, 'z')}))
+            << paths;
     }
 }
 
@@ -212,15 +220,16 @@ TEST_F(KcabTest, RelativePathsAreMadeAbsolute) {
     ASSERT_EQ(result.exitCode, 0) << result.err;
     std::string prefix = tree.substr(1);
     std::replace(prefix.begin(), prefix.end(), '/', '\\');
-    EXPECT_EQ(cabinetNames(scratch.path("rel.cab")),
-              (std::vector<std::string>{prefix + "readme.txt", prefix + "bin\\random.bin"}));
+    EXPECT_EQ(cabinetContents(scratch.path("rel.cab")),
+              (NamedContents{{prefix + "readme.txt", "read me\n"},
+                             {prefix + "bin\\random.bin", randomBytes(150000, 7)}}));
 }
 
 TEST_F(KcabTest, MaskMatchingNothingIsWarnedAbout) {
     KcabResult result = run({"-q", "-m", "mszip", "-o", out, tree + "*.none", tree + "readme.txt"});
     EXPECT_EQ(result.exitCode, 0);
     EXPECT_EQ(result.err, "kcab: warning: " + tree + "*.none: matches no file\n");
-    EXPECT_EQ(cabinetNames(out), std::vector<std::string>{"readme.txt"});
+    EXPECT_EQ(cabinetContents(out), (NamedContents{{"readme.txt", "read me\n"}}));
 }
 
 TEST_F(KcabTest, CabinetSizeMakesANumberedSet) {
@@ -296,7 +305,8 @@ TEST_F(KcabTest, WhatTheWalkPassesOverIsNamed) {
                               "kcab: warning: " + odd + "pipe: not a regular file, left out\n" +
                               "kcab: warning: " + odd +
                               "tree-link: link to a folder, not entered\n");
-    EXPECT_EQ(cabinetNames(out), (std::vector<std::string>{".hidden-file", "kept.txt"}));
+    EXPECT_EQ(cabinetContents(out),
+              (NamedContents{{".hidden-file", "kept too"}, {"kept.txt", "kept"}}));
 }
 
 } // namespace

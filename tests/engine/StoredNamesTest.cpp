@@ -118,7 +118,7 @@ TEST_F(StoredNamesTest, EntryWithoutFolderPartRefersToTheCurrentFolder) {
     cab.AddFiles() = {"b.txt"};
     cab.BuildCabinet();
     ASSERT_TRUE(setCurrentDirectory(previous));
-    EXPECT_EQ(cabinetNames(cabPath), Events{"b.txt"});
+    EXPECT_EQ(cabinetContents(cabPath), (NamedContents{{"b.txt", "B"}}));
 }
 
 TEST_F(StoredNamesTest, RelativeEntryWithFullPathsKeepsItsFirstCharacter) {
@@ -128,7 +128,7 @@ TEST_F(StoredNamesTest, RelativeEntryWithFullPathsKeepsItsFirstCharacter) {
     cab.AddFiles() = {"base/sub/*.txt"};
     cab.BuildCabinet();
     ASSERT_TRUE(setCurrentDirectory(previous));
-    EXPECT_EQ(cabinetNames(cabPath), Events{"base\\sub\\b.txt"});
+    EXPECT_EQ(cabinetContents(cabPath), (NamedContents{{"base\\sub\\b.txt", "B"}}));
 }
 
 TEST_F(StoredNamesTest, TheSameEntryTwiceAddsItsFilesTwice) {

@@ -72,7 +72,7 @@ public:
     int run() {
         cab.BuildCabinet();
         progress.clear();
-        bool written = !failed && !interrupted && flushed && fileExists(options.output);
+        bool written = !failed && !interrupted && addingDone && fileExists(options.output);
         if (!written) {
             removeOwnCabinets();
             if (interrupted) {
@@ -83,6 +83,10 @@ public:
                 err << "kcab: " << options.output << ": not written\n";
             }
             return kKcabNotWritten;
+        }
+        if (cab.FilesHandled() == 0) {
+            err << "kcab: warning: " << options.output
+                << ": no files packed; most extractors refuse an empty cabinet\n";
         }
         if (!options.quiet) {
             printSummary();
@@ -104,7 +108,7 @@ private:
 
     void onMinorStatus(const std::string& file, int percent, bool& abort) {
         if (file.empty() && percent == 100) {
-            flushed = true; // the adding pass is over; only the flush can fail now
+            addingDone = true; // only the flush can fail from here on
         } else if (file != "Scanning...") {
             progress.fileProgress(file);
         }
@@ -142,7 +146,7 @@ private:
         }
         failed = true;
         std::string subject = options.output;
-        if (errId == kErrAddOrFlush && !flushed && !cab.CurrentFile().empty()) {
+        if (errId == kErrAddOrFlush && !addingDone && !cab.CurrentFile().empty()) {
             subject = cab.CurrentFile();
         }
         err << "kcab: " << subject << ": " << text;
@@ -187,7 +191,7 @@ private:
     std::int32_t reportedFiles = 0;
     bool failed = false;
     bool interrupted = false;
-    bool flushed = false;
+    bool addingDone = false;
 };
 
 } // namespace
