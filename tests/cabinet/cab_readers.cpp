@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <fstream>
 #include <iterator>
+#include <list>
 #include <sstream>
 #include <sys/wait.h>
 
@@ -23,6 +24,8 @@ bool readWithMspack(const fs::path& first, std::vector<CabEntry>& entries, std::
     entries.clear();
     mscab_decompressor* cabd = mspack_create_cab_decompressor(nullptr);
     std::vector<mscabd_cabinet*> cabs;
+    // libmspack keeps the name pointers it was opened with until it closes.
+    std::list<std::string> names;
     bool ok = true;
     mscabd_cabinet* cab = cabd->open(cabd, const_cast<char*>(first.c_str()));
     if (!cab) {
@@ -34,7 +37,8 @@ bool readWithMspack(const fs::path& first, std::vector<CabEntry>& entries, std::
     cabs.push_back(cab);
     for (mscabd_cabinet* last = cab; ok && last->nextname;) {
         fs::path nextPath = first.parent_path() / last->nextname;
-        mscabd_cabinet* next = cabd->open(cabd, const_cast<char*>(nextPath.c_str()));
+        names.push_back(nextPath.string());
+        mscabd_cabinet* next = cabd->open(cabd, names.back().data());
         if (!next) {
             error = "libmspack cannot open " + nextPath.string();
             ok = false;
@@ -70,8 +74,15 @@ bool readWithMspack(const fs::path& first, std::vector<CabEntry>& entries, std::
     }
     std::error_code ec;
     fs::remove(out, ec);
-    for (auto it = cabs.rbegin(); it != cabs.rend(); ++it) {
-        cabd->close(cabd, *it);
+    // Closing a cabinet closes every cabinet joined to it.
+    std::vector<mscabd_cabinet*> roots;
+    for (mscabd_cabinet* c : cabs) {
+        if (c == cab || !c->prevcab) {
+            roots.push_back(c);
+        }
+    }
+    for (mscabd_cabinet* c : roots) {
+        cabd->close(cabd, c);
     }
     mspack_destroy_cab_decompressor(cabd);
     return ok;

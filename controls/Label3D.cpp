@@ -1,0 +1,101 @@
+#include "Label3D.h"
+
+#include <QPainter>
+
+namespace {
+
+// Counts characters, not UTF-16 units, and never splits a surrogate pair.
+QString FirstCharacters(const QString& text, int count) {
+    qsizetype units = 0;
+    for (int taken = 0; taken < count && units < text.size(); ++taken) {
+        const bool pair = text[units].isHighSurrogate() && units + 1 < text.size() &&
+                          text[units + 1].isLowSurrogate();
+        units += pair ? 2 : 1;
+    }
+    return text.left(units);
+}
+
+bool DrawsCopyRightDown(TCaptionStyle style) {
+    return style == csHeavyRaised || style == csRecessed || style == csHeavyRecessed;
+}
+
+bool DrawsCopyLeftUp(TCaptionStyle style) {
+    return style == csRaised || style == csHeavyRaised || style == csHeavyRecessed;
+}
+
+} // namespace
+
+TLabel3D::TLabel3D(QWidget* parent) : QLabel(parent) {
+    setTextFormat(Qt::PlainText);
+    resize(62, 16);
+}
+
+void TLabel3D::setCaptionStyle(TCaptionStyle value) {
+    if (value == captionStyle_) {
+        return;
+    }
+    captionStyle_ = value;
+    update();
+}
+
+void TLabel3D::setTransparent(bool value) {
+    if (value == transparent_) {
+        return;
+    }
+    transparent_ = value;
+    update();
+}
+
+void TLabel3D::setShowAccelChar(bool value) {
+    if (value == showAccelChar_) {
+        return;
+    }
+    showAccelChar_ = value;
+    UpdateAccelerator();
+    update();
+}
+
+void TLabel3D::setFocusControl(QWidget* control) {
+    focusControl_ = control;
+    UpdateAccelerator();
+}
+
+void TLabel3D::UpdateAccelerator() {
+    setBuddy(showAccelChar_ ? focusControl_.data() : nullptr);
+}
+
+void TLabel3D::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    const QRect area = contentsRect();
+    if (!transparent_) {
+        painter.fillRect(rect(), palette().color(backgroundRole()));
+    }
+
+    const int flags = static_cast<int>(alignment() & Qt::AlignHorizontal_Mask) | Qt::AlignTop |
+                      Qt::TextWordWrap | Qt::TextExpandTabs |
+                      (showAccelChar_ ? Qt::TextShowMnemonic : 0);
+    const QString caption = FirstCharacters(text(), kMaxDrawnCharacters);
+    const auto drawAt = [&](int dx, int dy, const QColor& color) {
+        painter.setPen(color);
+        painter.drawText(area.translated(dx, dy), flags, caption);
+    };
+
+    // The relief keeps its colours when the label is disabled; only the face greys.
+    const QPalette& colors = palette();
+    const QColor highlight = colors.color(QPalette::Active, QPalette::Light);
+    const QColor shadow = colors.color(QPalette::Active, QPalette::Dark);
+    const bool recessed = captionStyle_ == csRecessed || captionStyle_ == csHeavyRecessed;
+    const QColor first = recessed ? highlight : shadow;
+    const QColor second = recessed ? shadow : highlight;
+
+    painter.setFont(font());
+    if (DrawsCopyRightDown(captionStyle_)) {
+        drawAt(1, 1, first);
+    }
+    if (DrawsCopyLeftUp(captionStyle_)) {
+        drawAt(-1, -1, second);
+    }
+    drawAt(0, 0,
+           isEnabled() ? colors.color(QPalette::Active, foregroundRole())
+                       : colors.color(QPalette::Disabled, QPalette::WindowText));
+}

@@ -1,0 +1,5 @@
+#pragma once
+
+// Lets the user interface handle what is pending (repaints, input, timers) in the
+// middle of a long step that runs on the user-interface thread.
+void ProcessMessages();
