@@ -290,3 +290,25 @@ TEST_F(BuilderEventsTest, ProgressReachesTheNewestBuilderAndNoneOnceItIsGone) {
 }
 
 } // namespace
+
+namespace {
+
+TEST_F(BuilderEventsTest, SettingsReachTheCabinetHeader) {
+    for (const char* name : {"a", "b", "c"}) {
+        scratch.write(std::string("in/") + name, randomBytes(40000, name[0]));
+    }
+    cab.AddFiles() = {scratch.path("in/") + "*.*"};
+    cab.setReserved(20);
+    cab.setFolderSize(1); // every file closes its folder
+    cab.BuildCabinet();
+    std::string header = readFileBytes(cabPath);
+    ASSERT_GE(header.size(), 40u);
+    EXPECT_EQ(header[26], 3) << "three folders";
+    EXPECT_EQ(header[30] & 0x04, 0x04) << "reserve present";
+    EXPECT_EQ(header[36], 20) << "header reserve";
+    EXPECT_EQ(cabinetContents(cabPath), (NamedContents{{"a", randomBytes(40000, 'a')},
+                                                       {"b", randomBytes(40000, 'b')},
+                                                       {"c", randomBytes(40000, 'c')}}));
+}
+
+} // namespace
