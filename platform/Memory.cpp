@@ -19,6 +19,8 @@ void* heapAllocate(std::size_t bytes) {
     return block;
 }
 
-void heapFree(void* block) { std::free(block); }
+void heapFree(void* block) {
+    std::free(block);
+}
 
 } // namespace kp::platform
