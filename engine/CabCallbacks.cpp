@@ -37,7 +37,8 @@ DosDateTime dosDateTimeOrNearest(const std::timespec& moment) {
     if (localDosDateTime(moment, result)) {
         return result;
     }
-    if (moment.tv_sec < 0 || moment.tv_sec < 315532800) { // before 1980 in any time zone
+    constexpr std::time_t kMiddleOfDosRange = 2335219200; // 2044-01-01, halfway 1980 to 2108
+    if (moment.tv_sec < kMiddleOfDosRange) {
         return {static_cast<std::uint16_t>((1 << 5) | 1), 0};
     }
     return {static_cast<std::uint16_t>((127 << 9) | (12 << 5) | 31),

@@ -327,6 +327,13 @@ TEST_F(BindingTest, OpenInfoGivesLocalDosTimeMaskedAttributesAndFollowsTheFile) 
     EXPECT_EQ(date, (1 << 5) | 1) << "the earliest DOS date, not garbage";
     EXPECT_EQ(time, 0);
     fciClose(handle, &err, &context);
+
+    struct timespec future[2] = {{7258118400, 0}, {7258118400, 0}}; // 2200
+    ASSERT_EQ(::utimensat(AT_FDCWD, file.c_str(), future, 0), 0);
+    handle = fciGetOpenInfo(file.data(), &date, &time, &attributes, &err, &context);
+    ASSERT_NE(handle, -1);
+    EXPECT_EQ(date, (127 << 9) | (12 << 5) | 31) << "the latest DOS date";
+    fciClose(handle, &err, &context);
     ::unsetenv("TZ");
     ::tzset();
 }
