@@ -21,8 +21,9 @@ std::string CabErrorText(const ERF& Error) {
     case FCIERR_MCI_FAIL:
         return "Failure compressing data";
     case FCIERR_CAB_FORMAT_LIMIT:
-        return "Cabinet format limit exceeded (a stored name of 256 bytes or more, a folder "
-               "over 2 GB, or more than 65535 files)";
+        return "Cabinet format limit exceeded (a stored name of 256 bytes or more, over 65535 "
+               "files or folders in one cabinet, over 2 GB in a folder or cabinet, or a cabinet "
+               "size too small to hold its headers)";
     default:
         return "Unknown error!";
     }
