@@ -291,6 +291,7 @@ BOOL DIAMONDAPI FCIAddFile(HFCI hfci, LPSTR pszSourceFile, LPSTR pszFileName, BO
     }
     c->nextCabinet = pfnfcignc;
     c->status = pfnfcis;
+    c->abortRequested = false;
     BreakOnUnwind guard(*c);
     return guard.finish(addFile(*c, pszSourceFile, pszFileName, fExecute, pfnfcigoi, typeCompress));
 }
@@ -305,6 +306,7 @@ BOOL DIAMONDAPI FCIFlushFolder(HFCI hfci, PFNFCIGETNEXTCABINET pfnfcignc, PFNFCI
     }
     c->nextCabinet = pfnfcignc;
     c->status = pfnfcis;
+    c->abortRequested = false;
     BreakOnUnwind guard(*c);
     return guard.finish(closeFolder(*c));
 }
@@ -320,6 +322,7 @@ BOOL DIAMONDAPI FCIFlushCabinet(HFCI hfci, BOOL fGetNextCab, PFNFCIGETNEXTCABINE
     }
     c->nextCabinet = pfnfcignc;
     c->status = pfnfcis;
+    c->abortRequested = false;
     BreakOnUnwind guard(*c);
     if (c->needNewCabinet && !c->folderOpen) {
         return guard.finish(true); // nothing was added since the last cabinet was written

@@ -67,6 +67,7 @@ struct Context {
     std::uint32_t currentEntryBytes = 0; // CFFILE size of the file being read
     std::uint32_t folderNeededEnd = 0;   // end of the last byte a listed file needs
     bool folderMustClose = false;
+    bool abortRequested = false; // a statusFile report answered -1 during this call
 
     // --- the cabinet under construction
     TempFile cabData;

@@ -43,9 +43,10 @@ int emitBlock(void* opaque, const std::uint8_t* data, std::uint32_t compressedSi
     }
     ++c.folderBlocks;
     c.folderCompressed += compressedSize;
+    // An abort is honoured once the codec has finished its frame, so that its
+    // stream stays whole and the context can take further files.
     if (c.status && c.status(statusFile, compressedSize, uncompressedSize, c.io.pv) == -1) {
-        c.breakWith(FCIERR_USER_ABORT);
-        return kSinkStopped;
+        c.abortRequested = true;
     }
     noteCabinetRoom(c);
     return 0;
@@ -93,7 +94,6 @@ bool openFolder(Context& c, TCOMP typeCompress, const CodecOps* codec, unsigned 
 }
 
 bool feedFolder(Context& c, const std::uint8_t* data, std::uint32_t size) {
-    c.folderUncompressed += size;
     while (size) {
         std::uint32_t take = kFrameSize - c.frameFill;
         if (take > size) {
@@ -101,12 +101,16 @@ bool feedFolder(Context& c, const std::uint8_t* data, std::uint32_t size) {
         }
         std::memcpy(c.frame + c.frameFill, data, take);
         c.frameFill += take;
+        c.folderUncompressed += take;
         data += take;
         size -= take;
         if (c.frameFill == kFrameSize) {
             c.frameFill = 0;
             if (!codecResult(c, c.codec->frame(c.codecState, c.frame, kFrameSize))) {
                 return false;
+            }
+            if (c.abortRequested) {
+                return c.fail(FCIERR_USER_ABORT); // the file is left out, the folder goes on
             }
         }
     }
@@ -127,13 +131,15 @@ bool closeFolder(Context& c) {
     if (!codecResult(c, c.codec->finish(c.codecState))) {
         return false;
     }
+
     c.codec->destroy(c.codecState);
     c.codecState = nullptr;
     if (!placeFolder(c)) {
         return false;
     }
     resetFolder(c);
-    return true;
+    // The folder's files are whole and placed; the abort still fails the call.
+    return c.abortRequested ? c.fail(FCIERR_USER_ABORT) : true;
 }
 
 void discardFolder(Context& c) {

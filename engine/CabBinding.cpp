@@ -1,0 +1,133 @@
+#include "engine/CabBinding.h"
+
+#include "engine/CabCallbacks.h"
+#include "platform/Files.h"
+#include "platform/LastError.h"
+
+#include <cstring>
+
+ERF CabError{};
+
+namespace {
+
+// Runs one service call. An exception, whether it reached here or was caught by a
+// callback, fails the call with a record that says nothing: the service recorded nothing.
+template <typename Call> bool callService(CompContext& context, Call call) {
+    CabError = ERF{};
+    context.ExceptionCaught = false;
+    bool succeeded = false;
+    try {
+        succeeded = call();
+    } catch (...) {
+        context.ExceptionCaught = true;
+    }
+    if (context.ExceptionCaught) {
+        CabError = ERF{};
+        return false;
+    }
+    return succeeded;
+}
+
+bool copyName(char (&field)[256], const std::string& name) {
+    if (name.size() >= sizeof field) {
+        return false;
+    }
+    std::memcpy(field, name.c_str(), name.size() + 1);
+    return true;
+}
+
+} // namespace
+
+CabContext::~CabContext() {
+    if (Handle) {
+        FCIDestroy(Handle);
+    }
+}
+
+std::string CabFolderPart(const std::string& CabFile) {
+    std::string::size_type separator = CabFile.find_last_of(kp::platform::kPathSeparator);
+    return separator == std::string::npos ? std::string() : CabFile.substr(0, separator + 1);
+}
+
+std::string CabNamePart(const std::string& CabFile) {
+    std::string::size_type separator = CabFile.find_last_of(kp::platform::kPathSeparator);
+    return separator == std::string::npos ? CabFile : CabFile.substr(separator + 1);
+}
+
+TCOMP CabCompressionType(TCompressionType CompType, std::int32_t LzxWindow) {
+    unsigned type = static_cast<unsigned>(CompType) & 0xFF;
+    unsigned window = CompType == ctLzx ? (static_cast<unsigned>(LzxWindow) & 0xFF) : 0;
+    return static_cast<TCOMP>((window << 8) | type);
+}
+
+std::unique_ptr<CabContext> CabCreate(const std::string& CabFile, const std::string& DiskName,
+                                      std::int32_t FolderThreshold, std::int32_t CabinetSize,
+                                      std::int32_t SetId, std::int32_t HeaderReserve,
+                                      TProgressProc ProgressProc, TNextCabProc NextCabProc) {
+    CCAB parameters;
+    std::memset(&parameters, 0, sizeof parameters);
+    // Both sizes keep their bit pattern: the service reads them as unsigned.
+    parameters.cb = static_cast<ULONG>(CabinetSize);
+    parameters.cbFolderThresh = static_cast<ULONG>(FolderThreshold);
+    parameters.cbReserveCFHeader = static_cast<UINT>(HeaderReserve);
+    parameters.iCab = 1;
+    parameters.iDisk = 1;
+    parameters.setID = static_cast<USHORT>(SetId & 0xFFFF);
+
+    auto context = std::make_unique<CabContext>();
+    context->Comp.ProgressProc = ProgressProc;
+    context->Comp.NextCabProc = NextCabProc;
+
+    CabError = ERF{};
+    if (!copyName(parameters.szDisk, DiskName) ||
+        !copyName(parameters.szCab, CabNamePart(CabFile)) ||
+        !copyName(parameters.szCabPath, CabFolderPart(CabFile))) {
+        CabError =
+            ERF{FCIERR_CAB_FILE, static_cast<int>(kp::platform::kErrorFilenameTooLong), TRUE};
+        return nullptr;
+    }
+
+    bool created = callService(context->Comp, [&] {
+        context->Handle =
+            FCICreate(&CabError, fciFilePlaced, fciAlloc, fciFree, fciOpen, fciRead, fciWrite,
+                      fciClose, fciSeek, fciDelete, fciGetTempFile, &parameters, &context->Comp);
+        return context->Handle != nullptr;
+    });
+    if (!created) {
+        // A context made before a callback's exception was noticed is not handed out.
+        if (context->Handle) {
+            FCIDestroy(context->Handle);
+            context->Handle = nullptr;
+        }
+        return nullptr;
+    }
+    return context;
+}
+
+bool CabAddFile(CabContext& Context, const std::string& SourcePath, const std::string& StoredName,
+                bool Execute, TCompressionType CompType, std::int32_t LzxWindow) {
+    std::string source = SourcePath;
+    std::string stored = StoredName;
+    return callService(Context.Comp, [&] {
+        return FCIAddFile(Context.Handle, source.data(), stored.data(), Execute ? TRUE : FALSE,
+                          fciGetNextCabinet, fciStatus, fciGetOpenInfo,
+                          CabCompressionType(CompType, LzxWindow)) != FALSE;
+    });
+}
+
+bool CabFlush(CabContext& Context, bool GetNextCab) {
+    return callService(Context.Comp, [&] {
+        return FCIFlushCabinet(Context.Handle, GetNextCab ? TRUE : FALSE, fciGetNextCabinet,
+                               fciFlushStatus) != FALSE;
+    });
+}
+
+bool CabDestroy(CabContext& Context) {
+    HFCI handle = Context.Handle;
+    Context.Handle = nullptr;
+    return callService(Context.Comp, [&] { return handle && FCIDestroy(handle) != FALSE; });
+}
+
+ERF CabLastError() {
+    return CabError;
+}

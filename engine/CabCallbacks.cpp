@@ -1,0 +1,268 @@
+#include "engine/CabCallbacks.h"
+
+#include "engine/CabBinding.h"
+#include "platform/DosTime.h"
+#include "platform/Files.h"
+#include "platform/LastError.h"
+#include "platform/Memory.h"
+#include "platform/TempFiles.h"
+
+#include <cstring>
+
+using namespace kp::platform;
+
+namespace {
+
+CompContext& contextOf(void* pv) {
+    return *static_cast<CompContext*>(pv);
+}
+
+// Runs a callback's body; an exception marks the context and gives the failure value.
+template <typename Result, typename Body> Result guarded(void* pv, Result failure, Body body) {
+    try {
+        return body();
+    } catch (...) {
+        if (pv) {
+            contextOf(pv).ExceptionCaught = true;
+        }
+        return failure;
+    }
+}
+
+constexpr UINT kTransferFailed = static_cast<UINT>(-1);
+
+// DOS cannot hold a time before 1980 or after 2107: such files get the nearest end.
+DosDateTime dosDateTimeOrNearest(const std::timespec& moment) {
+    DosDateTime result;
+    if (localDosDateTime(moment, result)) {
+        return result;
+    }
+    constexpr std::time_t kMiddleOfDosRange = 2335219200; // 2044-01-01, halfway 1980 to 2108
+    if (moment.tv_sec < kMiddleOfDosRange) {
+        return {static_cast<std::uint16_t>((1 << 5) | 1), 0};
+    }
+    return {static_cast<std::uint16_t>((127 << 9) | (12 << 5) | 31),
+            static_cast<std::uint16_t>((23 << 11) | (59 << 5) | 29)};
+}
+
+} // namespace
+
+FNFCIALLOC(fciAlloc) {
+    // Exhaustion gives null, which the service reports as "Out of memory during compression".
+    return cb == 0 ? nullptr : heapAllocate(cb);
+}
+
+FNFCIFREE(fciFree) {
+    heapFree(memory);
+}
+
+FNFCIOPEN(fciOpen) {
+    (void)pmode;
+    *err = 0;
+    return guarded<INT_PTR>(pv, -1, [&]() -> INT_PTR {
+        FileAccess access = FileAccess::Read;
+        FileDisposition disposition = FileDisposition::OpenExisting;
+        if (oflag & _O_CREAT) {
+            // Never replaces a file: an existing cabinet or a name taken since the
+            // temporary name was reserved makes the open fail instead.
+            access = FileAccess::ReadWrite;
+            disposition = FileDisposition::CreateNew;
+        } else {
+            switch (oflag & (_O_WRONLY | _O_RDWR)) {
+            case _O_WRONLY:
+                access = FileAccess::Write;
+                break;
+            case _O_RDWR:
+                access = FileAccess::ReadWrite;
+                break;
+            default:
+                access = FileAccess::Read;
+                break;
+            }
+            if ((oflag & _O_TRUNC) && access != FileAccess::Read) {
+                disposition = FileDisposition::TruncateExisting;
+            }
+        }
+        FileHandle handle = openFile(pszFile, access, disposition);
+        if (handle == kInvalidHandle) {
+            *err = static_cast<int>(lastError());
+            return -1;
+        }
+        if ((oflag & _O_APPEND) && seekFile(handle, 0, SeekOrigin::End) < 0) {
+            *err = static_cast<int>(lastError());
+            closeFile(handle);
+            return -1;
+        }
+        return handle;
+    });
+}
+
+// A failed transfer answers -1, the service's sign of failure, rather than a byte count
+// that it would take for the end of the file.
+FNFCIREAD(fciRead) {
+    *err = 0;
+    return guarded<UINT>(pv, kTransferFailed, [&]() -> UINT {
+        std::uint32_t transferred = 0;
+        if (!readFile(hf, memory, cb, transferred)) {
+            *err = static_cast<int>(lastError());
+            return kTransferFailed;
+        }
+        return transferred;
+    });
+}
+
+FNFCIWRITE(fciWrite) {
+    *err = 0;
+    return guarded<UINT>(pv, kTransferFailed, [&]() -> UINT {
+        std::uint32_t transferred = 0;
+        if (!writeFile(hf, memory, cb, transferred)) {
+            *err = static_cast<int>(lastError());
+            return kTransferFailed;
+        }
+        return transferred;
+    });
+}
+
+FNFCICLOSE(fciClose) {
+    *err = 0;
+    return guarded<int>(pv, -1, [&]() -> int {
+        if (!closeFile(hf)) {
+            *err = static_cast<int>(lastError());
+            return -1;
+        }
+        return 0;
+    });
+}
+
+FNFCISEEK(fciSeek) {
+    *err = 0;
+    return guarded<long>(pv, -1, [&]() -> long {
+        if (seektype < 0 || seektype > 2) {
+            *err = static_cast<int>(kErrorInvalidParameter);
+            return -1;
+        }
+        std::int64_t position = seekFile(hf, dist, static_cast<SeekOrigin>(seektype));
+        if (position < 0) {
+            *err = static_cast<int>(lastError());
+            return -1;
+        }
+        return static_cast<long>(position);
+    });
+}
+
+FNFCIDELETE(fciDelete) {
+    *err = 0;
+    return guarded<int>(pv, -1, [&]() -> int {
+        if (!deleteFile(pszFile)) {
+            *err = static_cast<int>(lastError());
+            return -1;
+        }
+        return 0;
+    });
+}
+
+FNFCIGETTEMPFILE(fciGetTempFile) {
+    return guarded<BOOL>(pv, FALSE, [&]() -> BOOL {
+        std::string name = createUniqueTempFile(tempFolder(), kTempFilePrefix);
+        if (name.empty()) {
+            return FALSE;
+        }
+        // The reserving file goes again so that fciOpen can create it; a name that
+        // does not fit the service's buffer is refused rather than written past it.
+        deleteFile(name);
+        if (cbTempName <= 0 || name.size() + 1 > static_cast<std::size_t>(cbTempName)) {
+            return FALSE;
+        }
+        std::memcpy(pszTempName, name.c_str(), name.size() + 1);
+        return TRUE;
+    });
+}
+
+FNFCIFILEPLACED(fciFilePlaced) {
+    (void)pccab;
+    (void)pszFile;
+    (void)cbFile;
+    (void)fContinuation;
+    (void)pv;
+    return 0;
+}
+
+FNFCISTATUS(fciStatus) {
+    (void)cb1;
+    return guarded<long>(pv, -1, [&]() -> long {
+        if (typeStatus != statusFile) {
+            return 0;
+        }
+        CompContext& context = contextOf(pv);
+        bool abort = false;
+        context.BytesDone += cb2;
+        // An empty file has nothing left to do once a block of it is reported.
+        int percent = context.FileSize > 0
+                          ? static_cast<int>(context.BytesDone * 100 / context.FileSize)
+                          : 100;
+        if (context.ProgressProc) {
+            context.ProgressProc(context.FileName, percent, abort);
+        }
+        return abort ? -1 : 0;
+    });
+}
+
+FNFCISTATUS(fciFlushStatus) {
+    (void)typeStatus;
+    (void)cb1;
+    (void)cb2;
+    (void)pv;
+    return 0;
+}
+
+FNFCIGETNEXTCABINET(fciGetNextCabinet) {
+    (void)cbPrevCab;
+    return guarded<BOOL>(pv, FALSE, [&]() -> BOOL {
+        CompContext& context = contextOf(pv);
+        std::string cabName = pccab->szCab;
+        std::string diskName = pccab->szDisk;
+        bool abort = false;
+        if (context.NextCabProc) {
+            context.NextCabProc(cabName, diskName, pccab->iCab, pccab->iDisk, abort);
+        }
+        // Names that do not fit the service's fields refuse the next cabinet.
+        if (cabName.size() >= sizeof pccab->szCab || diskName.size() >= sizeof pccab->szDisk) {
+            return FALSE;
+        }
+        std::memcpy(pccab->szCab, cabName.c_str(), cabName.size() + 1);
+        std::memcpy(pccab->szDisk, diskName.c_str(), diskName.size() + 1);
+        return abort ? FALSE : TRUE;
+    });
+}
+
+FNFCIGETOPENINFO(fciGetOpenInfo) {
+    return guarded<INT_PTR>(pv, -1, [&]() -> INT_PTR {
+        // Copied before the open, so that nothing can throw while the handle is open.
+        std::string name = pszName;
+        FileHandle handle = openFile(pszName, FileAccess::Read, FileDisposition::OpenExisting,
+                                     /*sequentialHint=*/true);
+        if (handle == kInvalidHandle) {
+            *err = static_cast<int>(lastError());
+            return -1;
+        }
+        FileInformation information;
+        if (!fileInformation(handle, information)) {
+            *err = static_cast<int>(lastError());
+            closeFile(handle);
+            return -1;
+        }
+        DosDateTime stamp = dosDateTimeOrNearest(information.lastWriteTime);
+        *pdate = stamp.date;
+        *ptime = stamp.time;
+        std::uint32_t attributes = fileAttributes(pszName);
+        *pattribs =
+            attributes == kInvalidFileAttributes
+                ? 0
+                : static_cast<USHORT>(attributes & (_A_RDONLY | _A_HIDDEN | _A_SYSTEM | _A_ARCH));
+        CompContext& context = contextOf(pv);
+        context.FileName.swap(name);
+        context.FileSize = static_cast<std::int64_t>(information.size);
+        context.BytesDone = 0;
+        return handle;
+    });
+}

@@ -1,0 +1,4 @@
+// The compression methods the builder offers; the ordinal is the service's type code.
+#pragma once
+
+enum TCompressionType { ctNone = 0, ctMsZip = 1, ctQuantum = 2, ctLzx = 3 };

@@ -1,0 +1,18 @@
+// Local time in the MS-DOS date and time format that cabinets store.
+#pragma once
+
+#include <cstdint>
+#include <ctime>
+
+namespace kp::platform {
+
+struct DosDateTime {
+    std::uint16_t date = 0; // bits 15-9 year since 1980, 8-5 month, 4-0 day
+    std::uint16_t time = 0; // bits 15-11 hours, 10-5 minutes, 4-0 seconds / 2
+};
+
+// Converts a moment to local time and that to the DOS pair. Fails with
+// kErrorInvalidParameter outside 1980-01-01 to 2107-12-31, which DOS cannot hold.
+bool localDosDateTime(const std::timespec& moment, DosDateTime& result);
+
+} // namespace kp::platform

@@ -1,0 +1,309 @@
+#include "platform/Files.h"
+
+#include "platform/FaultInjection.h"
+#include "platform/LastError.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <limits>
+#include <mutex>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <unordered_map>
+
+namespace kp::platform {
+namespace {
+
+// Faults are matched by path, so every open handle remembers the name it was opened by.
+std::mutex handlesMutex;
+std::unordered_map<FileHandle, std::string> openHandles;
+
+bool handlePath(FileHandle handle, std::string& path) {
+    std::lock_guard lock(handlesMutex);
+    auto found = openHandles.find(handle);
+    if (found == openHandles.end()) {
+        return false;
+    }
+    path = found->second;
+    return true;
+}
+
+bool failWith(std::uint32_t error) {
+    setLastError(error);
+    return false;
+}
+
+// The handle is known to be open, so EBADF means it was opened without this access.
+bool failTransfer(bool writing) {
+    return errno == EBADF ? failWith(kErrorAccessDenied) : failWithErrno(writing);
+}
+
+// A fault first, then an unknown handle, fails the call before the system sees it.
+bool admitHandleCall(FileOperation operation, FileHandle handle) {
+    std::string path;
+    if (!handlePath(handle, path)) {
+        return failWith(kErrorInvalidHandle);
+    }
+    if (auto fault = takeFault(operation, path)) {
+        return failWith(*fault);
+    }
+    return true;
+}
+
+int openFlags(FileAccess access, FileDisposition disposition) {
+    int flags = O_CLOEXEC | O_NONBLOCK | O_NOCTTY;
+    switch (access) {
+    case FileAccess::Read:
+        flags |= O_RDONLY;
+        break;
+    case FileAccess::Write:
+        flags |= O_WRONLY;
+        break;
+    case FileAccess::ReadWrite:
+        flags |= O_RDWR;
+        break;
+    }
+    switch (disposition) {
+    case FileDisposition::CreateNew:
+        flags |= O_CREAT | O_EXCL;
+        break;
+    case FileDisposition::CreateAlways:
+        flags |= O_CREAT | O_TRUNC;
+        break;
+    case FileDisposition::OpenExisting:
+        break;
+    case FileDisposition::OpenAlways:
+        flags |= O_CREAT;
+        break;
+    case FileDisposition::TruncateExisting:
+        flags |= O_TRUNC;
+        break;
+    }
+    return flags;
+}
+
+} // namespace
+
+std::uint32_t attributesOf(const std::string& name, unsigned mode) {
+    std::uint32_t attributes = 0;
+    // A folder named with a trailing separator is still judged by its own name.
+    std::string::size_type end = name.find_last_not_of(kPathSeparator);
+    std::string trimmed = end == std::string::npos ? std::string() : name.substr(0, end + 1);
+    std::string::size_type slash = trimmed.find_last_of(kPathSeparator);
+    std::string last = slash == std::string::npos ? trimmed : trimmed.substr(slash + 1);
+    if (!last.empty() && last[0] == '.' && last != "." && last != "..") {
+        attributes |= kAttrHidden;
+    }
+    if (S_ISDIR(mode)) {
+        attributes |= kAttrDirectory;
+    } else {
+        attributes |= kAttrArchive;
+        if (!(mode & S_IWUSR)) {
+            attributes |= kAttrReadOnly;
+        }
+    }
+    return attributes;
+}
+
+FileHandle openFile(const std::string& path, FileAccess access, FileDisposition disposition,
+                    bool sequentialHint) {
+    if (auto fault = takeFault(FileOperation::Open, path)) {
+        setLastError(*fault);
+        return kInvalidHandle;
+    }
+    if (path.empty()) {
+        setLastError(kErrorPathNotFound);
+        return kInvalidHandle;
+    }
+    // O_NONBLOCK keeps a FIFO from blocking the open; it is refused just below.
+    int fd = ::open(path.c_str(), openFlags(access, disposition), 0666);
+    if (fd < 0) {
+        std::uint32_t error = errorFromErrno(errno);
+        // Windows tells a missing folder on the way from a missing file.
+        if (error == kErrorFileNotFound && path.find(kPathSeparator) != std::string::npos) {
+            std::string folder = path.substr(0, path.find_last_of(kPathSeparator));
+            struct stat folderStatus {};
+            if (!folder.empty() &&
+                (::stat(folder.c_str(), &folderStatus) != 0 || !S_ISDIR(folderStatus.st_mode))) {
+                error = kErrorPathNotFound;
+            }
+        }
+        setLastError(error);
+        return kInvalidHandle;
+    }
+    struct stat status {};
+    if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
+        ::close(fd);
+        setLastError(kErrorAccessDenied);
+        return kInvalidHandle;
+    }
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    if (sequentialHint) {
+        ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+    }
+    {
+        std::lock_guard lock(handlesMutex);
+        openHandles[fd] = path;
+    }
+    setLastError(kErrorSuccess);
+    return fd;
+}
+
+bool readFile(FileHandle handle, void* buffer, std::uint32_t count, std::uint32_t& transferred) {
+    transferred = 0;
+    if (!admitHandleCall(FileOperation::Read, handle)) {
+        return false;
+    }
+    auto* bytes = static_cast<char*>(buffer);
+    while (transferred < count) {
+        ssize_t got = ::read(static_cast<int>(handle), bytes + transferred, count - transferred);
+        if (got < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return failTransfer(false);
+        }
+        if (got == 0) {
+            break;
+        }
+        transferred += static_cast<std::uint32_t>(got);
+    }
+    setLastError(kErrorSuccess);
+    return true;
+}
+
+bool writeFile(FileHandle handle, const void* buffer, std::uint32_t count,
+               std::uint32_t& transferred) {
+    transferred = 0;
+    if (!admitHandleCall(FileOperation::Write, handle)) {
+        return false;
+    }
+    const auto* bytes = static_cast<const char*>(buffer);
+    while (transferred < count) {
+        ssize_t put = ::write(static_cast<int>(handle), bytes + transferred, count - transferred);
+        if (put < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return failTransfer(true);
+        }
+        if (put == 0) {
+            return failWith(kErrorDiskFull);
+        }
+        transferred += static_cast<std::uint32_t>(put);
+    }
+    setLastError(kErrorSuccess);
+    return true;
+}
+
+std::int64_t seekFile(FileHandle handle, std::int64_t distance, SeekOrigin origin) {
+    if (!admitHandleCall(FileOperation::Seek, handle)) {
+        return -1;
+    }
+    int whence = SEEK_SET;
+    switch (origin) {
+    case SeekOrigin::Begin:
+        whence = SEEK_SET;
+        break;
+    case SeekOrigin::Current:
+        whence = SEEK_CUR;
+        break;
+    case SeekOrigin::End:
+        whence = SEEK_END;
+        break;
+    default:
+        setLastError(kErrorInvalidParameter);
+        return -1;
+    }
+    off_t base = 0;
+    if (origin != SeekOrigin::Begin) {
+        base = ::lseek(static_cast<int>(handle), 0, whence);
+        if (base < 0) {
+            failWithErrno();
+            return -1;
+        }
+    }
+    if ((distance < 0 && base + distance < 0) ||
+        (distance > 0 && base > std::numeric_limits<off_t>::max() - distance)) {
+        setLastError(distance < 0 ? kErrorNegativeSeek : kErrorInvalidParameter);
+        return -1;
+    }
+    off_t position = ::lseek(static_cast<int>(handle), base + distance, SEEK_SET);
+    if (position < 0) {
+        failWithErrno();
+        return -1;
+    }
+    setLastError(kErrorSuccess);
+    return position;
+}
+
+bool closeFile(FileHandle handle) {
+    std::string path;
+    if (!handlePath(handle, path)) {
+        return failWith(kErrorInvalidHandle);
+    }
+    // The handle is released even when a fault is reported, as a failed close on
+    // Windows still invalidates it; otherwise a test's injected fault would leak it.
+    {
+        std::lock_guard lock(handlesMutex);
+        openHandles.erase(handle);
+    }
+    int result = ::close(static_cast<int>(handle));
+    if (auto fault = takeFault(FileOperation::Close, path)) {
+        return failWith(*fault);
+    }
+    if (result != 0 && errno != EINTR) {
+        return failWithErrno(true);
+    }
+    setLastError(kErrorSuccess);
+    return true;
+}
+
+bool deleteFile(const std::string& path) {
+    if (auto fault = takeFault(FileOperation::Delete, path)) {
+        return failWith(*fault);
+    }
+    if (::unlink(path.c_str()) != 0) {
+        return failWithErrno();
+    }
+    setLastError(kErrorSuccess);
+    return true;
+}
+
+bool fileInformation(FileHandle handle, FileInformation& information) {
+    if (!admitHandleCall(FileOperation::Information, handle)) {
+        return false;
+    }
+    struct stat status {};
+    if (::fstat(static_cast<int>(handle), &status) != 0) {
+        return failWithErrno();
+    }
+    std::string path;
+    handlePath(handle, path);
+    information.size = static_cast<std::uint64_t>(status.st_size);
+    information.lastWriteTime = status.st_mtim;
+    information.attributes = attributesOf(path, status.st_mode);
+    setLastError(kErrorSuccess);
+    return true;
+}
+
+std::uint32_t fileAttributes(const std::string& path) {
+    if (auto fault = takeFault(FileOperation::Attributes, path)) {
+        setLastError(*fault);
+        return kInvalidFileAttributes;
+    }
+    struct stat status {};
+    if (::stat(path.c_str(), &status) != 0) {
+        failWithErrno();
+        return kInvalidFileAttributes;
+    }
+    setLastError(kErrorSuccess);
+    return attributesOf(path, status.st_mode);
+}
+
+bool fileExists(const std::string& path) {
+    struct stat status {};
+    return ::stat(path.c_str(), &status) == 0 && !S_ISDIR(status.st_mode);
+}
+
+} // namespace kp::platform

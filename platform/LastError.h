@@ -1,0 +1,49 @@
+// Last-error codes with Windows' numbers, so that every caller above this layer
+// reports the same codes and texts on every platform.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace kp::platform {
+
+enum : std::uint32_t {
+    kErrorSuccess = 0,
+    kErrorInvalidFunction = 1,
+    kErrorFileNotFound = 2,
+    kErrorPathNotFound = 3,
+    kErrorTooManyOpenFiles = 4,
+    kErrorAccessDenied = 5,
+    kErrorInvalidHandle = 6,
+    kErrorNotEnoughMemory = 8,
+    kErrorWriteProtect = 19,
+    kErrorWriteFault = 29,
+    kErrorReadFault = 30,
+    kErrorGenFailure = 31,
+    kErrorSharingViolation = 32,
+    kErrorFileExists = 80,
+    kErrorInvalidParameter = 87,
+    kErrorDiskFull = 112,
+    kErrorCallNotImplemented = 120,
+    kErrorNegativeSeek = 131,
+    kErrorBadExeFormat = 193,
+    kErrorFilenameTooLong = 206,
+    kErrorFileTooLarge = 223,
+    kErrorCantResolveFilename = 1921,
+};
+
+// The calling thread's last error, as the most recent failing call of this layer left it.
+std::uint32_t lastError();
+void setLastError(std::uint32_t code);
+
+// The Windows code for an errno value; `writing` tells an I/O error on writing
+// from one on reading.
+std::uint32_t errorFromErrno(int errnoValue, bool writing = false);
+
+// Sets the last error from errno and returns false, for one-line failure paths.
+bool failWithErrno(bool writing = false);
+
+// The system's message for a code, as Windows words it.
+std::string systemErrorMessage(std::uint32_t code);
+
+} // namespace kp::platform

@@ -1,0 +1,13 @@
+// File name masks with '*' and '?', matched as Windows matches them but
+// case-sensitively, as this platform's names are.
+#pragma once
+
+#include <string>
+
+namespace kp::platform {
+
+// "*.*" matches every name, with or without a dot, and generally a mask that ends
+// in ".*" also matches the names its part before ".*" matches.
+bool matchesMask(const std::string& name, const std::string& mask);
+
+} // namespace kp::platform

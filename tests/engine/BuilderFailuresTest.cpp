@@ -1,0 +1,113 @@
+// A file that cannot be added and a flush that fails: the answers skip, retry or abort.
+#include "BuilderFixture.h"
+#include "platform/LastError.h"
+
+using namespace kp::platform;
+
+namespace {
+
+const std::string kReadError = "error 802 30 Failure reading file to be stored in cabinet [0]";
+
+class BuilderFailuresTest : public BuilderFixture {
+protected:
+    void SetUp() override {
+        BuilderFixture::SetUp();
+        for (const char* name : {"a", "b", "c"}) {
+            scratch.write(std::string("in/") + name, std::string(100, name[0]));
+        }
+        cab.AddFiles() = {scratch.path("in/") + "*.*"};
+    }
+    void failReadingB(int times) {
+        injectFault({FileOperation::Read, "in/b", kErrorReadFault, 0, times});
+    }
+};
+
+TEST_F(BuilderFailuresTest, UnreadableFileAnsweredZeroIsSkippedAndCounted) {
+    failReadingB(-1);
+    recorder.onError = [](int, int& action) { action = 0; };
+    cab.BuildCabinet();
+    EXPECT_EQ(recorder.events, (Events{"major 0", "minor 'Scanning...' 0", "major 33", kReadError,
+                                       "major 66", "major 100", "major 100", "minor '' 100"}));
+    auto files = readCabinet(cabPath);
+    ASSERT_EQ(files.size(), 2u);
+    EXPECT_EQ(files[0].name, "a");
+    EXPECT_EQ(files[0].data, std::string(100, 'a'));
+    EXPECT_EQ(files[1].name, "c");
+    EXPECT_EQ(files[1].data, std::string(100, 'c'));
+}
+
+TEST_F(BuilderFailuresTest, UnreadableFileWithoutHandlerIsSkipped) {
+    failReadingB(-1);
+    cab.OnErrorNotify = nullptr;
+    cab.BuildCabinet();
+    EXPECT_EQ(recorder.events, (Events{"major 0", "minor 'Scanning...' 0", "major 33", "major 66",
+                                       "major 100", "major 100", "minor '' 100"}));
+    EXPECT_EQ(cabinetContents(cabPath),
+              (NamedContents{{"a", std::string(100, 'a')}, {"c", std::string(100, 'c')}}));
+}
+
+TEST_F(BuilderFailuresTest, UnreadableFileRetriedSucceedsOnceTheFaultIsGone) {
+    failReadingB(1);
+    recorder.onError = [](int, int& action) { action = 2; };
+    cab.BuildCabinet();
+    EXPECT_EQ(recorder.events, (Events{"major 0", "minor 'Scanning...' 0", "major 33", kReadError,
+                                       "major 66", "major 100", "major 100", "minor '' 100"}));
+    auto files = readCabinet(cabPath);
+    ASSERT_EQ(files.size(), 3u);
+    EXPECT_EQ(files[1].name, "b");
+    EXPECT_EQ(files[1].data, std::string(100, 'b'));
+}
+
+TEST_F(BuilderFailuresTest, UnreadableFileAnsweredMinusOneAbortsWithoutFlush) {
+    failReadingB(-1);
+    recorder.onError = [](int, int& action) { action = -1; };
+    cab.BuildCabinet();
+    EXPECT_EQ(recorder.events,
+              (Events{"major 0", "minor 'Scanning...' 0", "major 33", kReadError}));
+    EXPECT_FALSE(cabinetWritten());
+}
+
+TEST_F(BuilderFailuresTest, FileHeldBySomeoneElseReportsTheSharingError) {
+    injectFault({FileOperation::Open, "in/c", kErrorSharingViolation, 0, -1});
+    recorder.onError = [](int, int& action) { action = 0; };
+    cab.BuildCabinet();
+    EXPECT_EQ(recorder.events[4], "error 802 32 Failure opening file to be stored in cabinet [0]");
+    EXPECT_EQ(cabinetContents(cabPath),
+              (NamedContents{{"a", std::string(100, 'a')}, {"b", std::string(100, 'b')}}));
+}
+
+TEST_F(BuilderFailuresTest, FailedFlushIsRetriedOnlyOnOne) {
+    injectFault({FileOperation::Open, "out.cab", kErrorAccessDenied, 0, 1});
+    recorder.onError = [](int, int& action) { action = 1; };
+    cab.BuildCabinet();
+    EXPECT_EQ(recorder.events, (Events{"major 0", "minor 'Scanning...' 0", "major 33", "major 66",
+                                       "major 100", "major 100", "minor '' 100",
+                                       "error 802 5 Could not create cabinet file [-1]"}));
+    EXPECT_EQ(cabinetContents(cabPath), (NamedContents{{"a", std::string(100, 'a')},
+                                                       {"b", std::string(100, 'b')},
+                                                       {"c", std::string(100, 'c')}}));
+}
+
+TEST_F(BuilderFailuresTest, FailedFlushAnsweredOtherwiseEndsTheRun) {
+    for (int answer : {0, 2, -1}) {
+        SCOPED_TRACE(answer);
+        recorder.events.clear();
+        injectFault({FileOperation::Write, "out.cab", kErrorDiskFull, 0, 1});
+        recorder.onError = [answer](int, int& action) { action = answer; };
+        cab.BuildCabinet();
+        EXPECT_EQ(recorder.events.back(), "error 802 112 Could not create cabinet file [-1]");
+        EXPECT_EQ(
+            std::count(recorder.events.begin(), recorder.events.end(), recorder.events.back()), 1);
+        EXPECT_FALSE(cabinetWritten()) << "no partial cabinet is left";
+    }
+}
+
+TEST_F(BuilderFailuresTest, UnknownMethodIsReportedPerFile) {
+    cab.setCompType(ctQuantum);
+    recorder.onError = [](int, int& action) { action = -1; };
+    cab.BuildCabinet();
+    EXPECT_EQ(recorder.events.back(), "error 802 0 Unknown compression type [0]");
+    EXPECT_FALSE(cabinetWritten());
+}
+
+} // namespace

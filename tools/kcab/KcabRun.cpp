@@ -1,0 +1,228 @@
+#include "KcabRun.h"
+
+#include "KcabEntries.h"
+#include "KcabOptions.h"
+#include "KcabProgress.h"
+#include "engine/kFwCAB.h"
+#include "platform/CurrentDirectory.h"
+#include "platform/Files.h"
+#include "platform/LastError.h"
+
+#include <sys/stat.h>
+
+using namespace kp::platform;
+
+namespace {
+
+// The name of the cabinet numbered `number` in the set that starts with `first`:
+// OUT.cab, OUT2.cab, OUT3.cab, ...
+std::string setMemberName(const std::string& first, int number) {
+    std::string::size_type dot = first.find_last_of('.');
+    if (dot == std::string::npos || dot == 0) {
+        return first + std::to_string(number);
+    }
+    return first.substr(0, dot) + std::to_string(number) + first.substr(dot);
+}
+
+std::string describeSystemError(int code) {
+    if (code == 0) {
+        return {};
+    }
+    return " (system error " + std::to_string(code) + ": " +
+           systemErrorMessage(static_cast<std::uint32_t>(code)) + ")";
+}
+
+std::uint64_t sizeOf(const std::string& path) {
+    struct stat status {};
+    return ::stat(path.c_str(), &status) == 0 ? static_cast<std::uint64_t>(status.st_size) : 0;
+}
+
+// One kcab run over a configured builder.
+class KcabJob {
+public:
+    KcabJob(const KcabOptions& options, const KcabEntries& entries, std::ostream& out,
+            std::ostream& err, const KcabTerminal& terminal, const std::atomic<bool>& interrupt)
+        : options(options), out(out), err(err), interrupt(interrupt),
+          progress(out,
+                   options.quiet         ? KcabProgress::Style::Quiet
+                   : terminal.isTerminal ? KcabProgress::Style::Bar
+                                         : KcabProgress::Style::Lines,
+                   terminal.width) {
+        cab.setCabFile(options.output);
+        cab.setCompType(options.method);
+        cab.setCompFactor(options.lzxWindow - 14);
+        cab.setFolderSize(options.folderSize);
+        cab.setDiskSize(options.cabinetSize);
+        cab.setStorePath(options.storedPaths != StoredPaths::None);
+        cab.setPartialPath(options.storedPaths == StoredPaths::Relative);
+        cab.setAddFiles(entries.addFiles);
+        cab.setRecurseFiles(entries.recurseFiles);
+        cab.OnMajorStatus = [this](tkFwCAB*, const std::string&, int percent, bool& abort) {
+            onMajorStatus(percent, abort);
+        };
+        cab.OnMinorStatus = [this](tkFwCAB*, const std::string& file, int percent, bool& abort) {
+            onMinorStatus(file, percent, abort);
+        };
+        cab.OnMessageNotify = [this](tkFwCAB*, std::string& cabName, std::string&, int cabNo, int&,
+                                     bool& abort) { onNextCabinet(cabName, cabNo, abort); };
+        cab.OnErrorNotify = [this](tkFwCAB*, int errId, int apiCode, const std::string& text,
+                                   int& action) { onError(errId, apiCode, text, action); };
+    }
+
+    int run() {
+        cab.BuildCabinet();
+        progress.clear();
+        bool written = !failed && !interrupted && addingDone && fileExists(options.output);
+        if (!written) {
+            removeOwnCabinets();
+            if (interrupted) {
+                err << "kcab: interrupted; no cabinet written\n";
+                return kKcabInterrupted;
+            }
+            if (!failed) {
+                err << "kcab: " << options.output << ": not written\n";
+            }
+            return kKcabNotWritten;
+        }
+        if (cab.FilesHandled() == 0) {
+            err << "kcab: warning: " << options.output
+                << ": no files packed; most extractors refuse an empty cabinet\n";
+        }
+        if (!options.quiet) {
+            printSummary();
+        }
+        return kKcabWritten;
+    }
+
+private:
+    void onMajorStatus(int percent, bool& abort) {
+        if (cab.FilesHandled() > reportedFiles) {
+            reportedFiles = cab.FilesHandled();
+            progress.fileDone(cab.CurrentFile(), percent);
+        }
+        if (ownCabinets.empty()) {
+            ownCabinets.push_back(options.output); // the context exists: the name is ours
+        }
+        checkInterrupt(abort);
+    }
+
+    void onMinorStatus(const std::string& file, int percent, bool& abort) {
+        if (file.empty() && percent == 100) {
+            addingDone = true; // only the flush can fail from here on
+        } else if (file != "Scanning...") {
+            progress.fileProgress(file);
+        }
+        checkInterrupt(abort);
+    }
+
+    void onNextCabinet(std::string& cabName, int cabNo, bool& abort) {
+        std::string name = setMemberName(CabNamePart(options.output), cabNo);
+        std::string path = CabFolderPart(options.output) + name;
+        if (fileExists(path)) {
+            if (!options.replace || !deleteFile(path)) {
+                progress.clear();
+                err << "kcab: " << path << ": Cabinet already exists"
+                    << (options.replace ? describeSystemError(static_cast<int>(lastError()))
+                                        : std::string(" (use -f to replace it)"))
+                    << '\n';
+                failed = true;
+                abort = true;
+                return;
+            }
+        }
+        cabName = name;
+        ownCabinets.push_back(path);
+    }
+
+    void onError(int errId, int apiCode, const std::string& text, int& action) {
+        if (errId == kErrCabinetExists && options.replace && deleteFile(options.output)) {
+            action = 0; // gone: the builder tests again and goes on
+            return;
+        }
+        action = -1; // every other failure stops the run, so nothing is skipped silently
+        progress.clear();
+        if (failed || (errId == kErrUserAbort && interrupted)) {
+            return; // already told, or the user's own Ctrl-C
+        }
+        failed = true;
+        std::string subject = options.output;
+        if (errId == kErrAddOrFlush && !addingDone && !cab.CurrentFile().empty()) {
+            subject = cab.CurrentFile();
+        }
+        err << "kcab: " << subject << ": " << text;
+        if (errId == kErrCabinetExists) {
+            err << (options.replace ? describeSystemError(static_cast<int>(lastError()))
+                                    : std::string(" (use -f to replace it)"));
+        }
+        err << describeSystemError(apiCode) << " [error " << errId << "]\n";
+    }
+
+    void checkInterrupt(bool& abort) {
+        if (interrupt.load()) {
+            interrupted = true;
+            abort = true;
+        }
+    }
+
+    void removeOwnCabinets() {
+        for (const std::string& path : ownCabinets) {
+            deleteFile(path);
+        }
+    }
+
+    void printSummary() {
+        std::uint64_t bytes = 0;
+        std::string names;
+        for (const std::string& path : ownCabinets) {
+            bytes += sizeOf(path);
+            names += (names.empty() ? "" : ", ") + path;
+        }
+        out << "kcab: wrote " << names << " (" << cab.FilesHandled()
+            << (cab.FilesHandled() == 1 ? " file, " : " files, ") << bytes << " bytes)\n";
+    }
+
+    const KcabOptions& options;
+    std::ostream& out;
+    std::ostream& err;
+    const std::atomic<bool>& interrupt;
+    KcabProgress progress;
+    tkFwCAB cab;
+    std::vector<std::string> ownCabinets;
+    std::int32_t reportedFiles = 0;
+    bool failed = false;
+    bool interrupted = false;
+    bool addingDone = false;
+};
+
+} // namespace
+
+int RunKcab(const std::vector<std::string>& arguments, std::ostream& out, std::ostream& err,
+            const KcabTerminal& terminal, const std::atomic<bool>& interrupt) {
+    KcabOptions options;
+    std::string error;
+    if (!parseKcabOptions(arguments, options, error)) {
+        err << "kcab: " << error << "\nTry 'kcab --help'.\n";
+        return kKcabUsage;
+    }
+    if (options.help) {
+        out << kKcabHelp;
+        return kKcabWritten;
+    }
+    std::string here = currentDirectory();
+    if (here.empty()) {
+        err << "kcab: cannot read the current folder"
+            << describeSystemError(static_cast<int>(lastError())) << '\n';
+        return kKcabNotWritten;
+    }
+    options.output = absoluteKcabPath(options.output, here);
+    KcabEntries entries;
+    if (!resolveKcabPaths(options.paths, options.recursive, here, entries, error)) {
+        err << "kcab: " << error << '\n';
+        return kKcabUsage;
+    }
+    for (const std::string& warning : entries.warnings) {
+        err << "kcab: warning: " << warning << '\n';
+    }
+    KcabJob job(options, entries, out, err, terminal, interrupt);
+    return job.run();
+}

@@ -1,0 +1,40 @@
+// kcab: packs files into a Microsoft Cabinet file from the command line.
+#include "KcabRun.h"
+
+#include <csignal>
+#include <iostream>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+namespace {
+
+std::atomic<bool> interruptRequested{false};
+
+extern "C" void requestInterrupt(int) {
+    interruptRequested.store(true);
+}
+
+KcabTerminal describeTerminal() {
+    KcabTerminal terminal;
+    terminal.isTerminal = ::isatty(STDOUT_FILENO) == 1;
+    winsize size{};
+    if (terminal.isTerminal && ::ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0) {
+        terminal.width = size.ws_col;
+    }
+    return terminal;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    // The first Ctrl-C stops the run cleanly (temporary files removed, no partial
+    // cabinet left); a second one ends the process at once.
+    struct sigaction action {};
+    action.sa_handler = requestInterrupt;
+    action.sa_flags = SA_RESETHAND;
+    ::sigaction(SIGINT, &action, nullptr);
+    ::sigaction(SIGTERM, &action, nullptr);
+
+    std::vector<std::string> arguments(argv + 1, argv + argc);
+    return RunKcab(arguments, std::cout, std::cerr, describeTerminal(), interruptRequested);
+}
