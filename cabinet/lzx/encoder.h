@@ -16,7 +16,7 @@ constexpr unsigned kChunkFrames = 4;
 constexpr std::uint32_t kChunkBytes = kChunkFrames * kFrameSize;
 
 struct Tuning {
-    unsigned searchDepth = 16;
+    unsigned searchDepth = 20;
     unsigned niceLength = 48;
     unsigned passes = 1; // parses per block after the chunk's first
     // A frame's compressed size that decoders' input buffers still take.
