@@ -165,9 +165,9 @@ unsigned Parser::parse(std::uint32_t start, std::uint32_t end, const CostModel& 
                 longest = len;
                 longestOffset = matchOffset(last);
                 longestFormatted = longestOffset + 2;
-                for (unsigned j = 0; j < kNumRepeats; ++j) {
+                for (unsigned j = kNumRepeats; j-- > 0;) {
                     if (node.reps.r[j] == longestOffset) {
-                        longestFormatted = j;
+                        longestFormatted = j; // the lowest, which needs no swap when equal
                     }
                 }
             }
