@@ -214,6 +214,25 @@ bool addFile(Context& c, char* source, char* storedName, BOOL execute,
     return true;
 }
 
+// What every call on a context does around its own work: refuse a broken
+// context, take the call's callbacks, and break the context if a callback throws.
+template <class Operation>
+BOOL runCall(HFCI hfci, PFNFCIGETNEXTCABINET nextCabinet, PFNFCISTATUS status,
+             Operation operation) {
+    Context* c = contextOf(hfci);
+    if (!c) {
+        return FALSE;
+    }
+    if (c->broken) {
+        return c->fail(c->brokenOper, c->brokenType);
+    }
+    c->nextCabinet = nextCabinet;
+    c->status = status;
+    c->abortRequested = false;
+    BreakOnUnwind guard(*c);
+    return guard.finish(operation(*c));
+}
+
 } // namespace
 
 extern "C" {
@@ -282,55 +301,26 @@ HFCI DIAMONDAPI FCICreate(PERF perf, PFNFCIFILEPLACED pfnfcifp, PFNFCIALLOC pfna
 BOOL DIAMONDAPI FCIAddFile(HFCI hfci, LPSTR pszSourceFile, LPSTR pszFileName, BOOL fExecute,
                            PFNFCIGETNEXTCABINET pfnfcignc, PFNFCISTATUS pfnfcis,
                            PFNFCIGETOPENINFO pfnfcigoi, TCOMP typeCompress) {
-    Context* c = contextOf(hfci);
-    if (!c) {
-        return FALSE;
-    }
-    if (c->broken) {
-        return c->fail(c->brokenOper, c->brokenType);
-    }
-    c->nextCabinet = pfnfcignc;
-    c->status = pfnfcis;
-    c->abortRequested = false;
-    BreakOnUnwind guard(*c);
-    return guard.finish(addFile(*c, pszSourceFile, pszFileName, fExecute, pfnfcigoi, typeCompress));
+    return runCall(hfci, pfnfcignc, pfnfcis, [&](Context& c) {
+        return addFile(c, pszSourceFile, pszFileName, fExecute, pfnfcigoi, typeCompress);
+    });
 }
 
 BOOL DIAMONDAPI FCIFlushFolder(HFCI hfci, PFNFCIGETNEXTCABINET pfnfcignc, PFNFCISTATUS pfnfcis) {
-    Context* c = contextOf(hfci);
-    if (!c) {
-        return FALSE;
-    }
-    if (c->broken) {
-        return c->fail(c->brokenOper, c->brokenType);
-    }
-    c->nextCabinet = pfnfcignc;
-    c->status = pfnfcis;
-    c->abortRequested = false;
-    BreakOnUnwind guard(*c);
-    return guard.finish(closeFolder(*c));
+    return runCall(hfci, pfnfcignc, pfnfcis, [](Context& c) { return closeFolder(c); });
 }
 
 BOOL DIAMONDAPI FCIFlushCabinet(HFCI hfci, BOOL fGetNextCab, PFNFCIGETNEXTCABINET pfnfcignc,
                                 PFNFCISTATUS pfnfcis) {
-    Context* c = contextOf(hfci);
-    if (!c) {
-        return FALSE;
-    }
-    if (c->broken) {
-        return c->fail(c->brokenOper, c->brokenType);
-    }
-    c->nextCabinet = pfnfcignc;
-    c->status = pfnfcis;
-    c->abortRequested = false;
-    BreakOnUnwind guard(*c);
-    if (c->needNewCabinet && !c->folderOpen) {
-        return guard.finish(true); // nothing was added since the last cabinet was written
-    }
-    if (!closeFolder(*c)) {
-        return guard.finish(false);
-    }
-    return guard.finish(fGetNextCab ? startNextCabinet(*c) : writeLastCabinet(*c));
+    return runCall(hfci, pfnfcignc, pfnfcis, [&](Context& c) {
+        if (c.needNewCabinet && !c.folderOpen) {
+            return true; // nothing was added since the last cabinet was written
+        }
+        if (!closeFolder(c)) {
+            return false;
+        }
+        return fGetNextCab ? startNextCabinet(c) : writeLastCabinet(c);
+    });
 }
 
 BOOL DIAMONDAPI FCIDestroy(HFCI hfci) {

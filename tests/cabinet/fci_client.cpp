@@ -7,6 +7,7 @@
 #include <cstring>
 #include <ctime>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -78,6 +79,17 @@ std::filesystem::path FciClient::writeFile(const std::string& name,
     }
     std::fclose(f);
     return p;
+}
+
+bool FciClient::addBytes(HFCI h, const std::string& stored, const std::vector<std::uint8_t>& bytes,
+                         TCOMP comp,
+                         std::vector<std::pair<std::string, std::vector<std::uint8_t>>>& added) {
+    auto src = writeFile("src/" + std::to_string(added.size()), bytes);
+    if (!add(h, src, stored, comp)) {
+        return false;
+    }
+    added.emplace_back(stored, bytes);
+    return true;
 }
 
 INT_PTR FciClient::addHandle(Handle h) {
@@ -290,6 +302,16 @@ INT_PTR FciClient::onOpenInfo(LPSTR pszName, USHORT* pdate, USHORT* ptime, USHOR
     *pattribs = USHORT(_A_ARCH | ((st.st_mode & S_IWUSR) ? 0 : _A_RDONLY));
     h.fd = fd;
     return c->addHandle(h);
+}
+
+std::filesystem::path scratchFor(const std::string& tag) {
+    const auto* test = ::testing::UnitTest::GetInstance()->current_test_info();
+    std::string name = std::string(test->test_suite_name()) + "." + test->name();
+    for (char& c : name) {
+        c = c == '/' ? '_' : c;
+    }
+    return std::filesystem::temp_directory_path() /
+           ("kp-" + tag + "-" + std::to_string(::getpid()) + "-" + name);
 }
 
 std::vector<std::uint8_t> randomBytes(std::size_t n, std::uint32_t seed) {

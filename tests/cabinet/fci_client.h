@@ -42,6 +42,11 @@ public:
     std::filesystem::path path(const std::string& name) const { return scratch_ / name; }
     std::filesystem::path writeFile(const std::string& name,
                                     const std::vector<std::uint8_t>& bytes);
+    // Writes `bytes` as a new source file and adds it as `stored`; on success the
+    // pair is appended to `added`, the list the decoders' results are checked against.
+    bool addBytes(HFCI h, const std::string& stored, const std::vector<std::uint8_t>& bytes,
+                  TCOMP comp,
+                  std::vector<std::pair<std::string, std::vector<std::uint8_t>>>& added);
 
     ERF erf{};
     std::map<std::string, GeneratedSource> generated; // source names starting with "gen:"
@@ -96,6 +101,9 @@ private:
     int tempCalls_ = 0;
     int fileStatuses_ = 0;
 };
+
+// A scratch folder of its own for the running test.
+std::filesystem::path scratchFor(const std::string& tag);
 
 // Deterministic test data.
 std::vector<std::uint8_t> randomBytes(std::size_t n, std::uint32_t seed);

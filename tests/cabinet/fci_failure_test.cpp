@@ -14,9 +14,7 @@ namespace fs = std::filesystem;
 
 class Failure : public ::testing::Test {
 protected:
-    FciClient client{fs::temp_directory_path() /
-                     ("kp-fail-" + std::to_string(::getpid()) + "-" +
-                      ::testing::UnitTest::GetInstance()->current_test_info()->name())};
+    FciClient client{scratchFor("fail")};
     CCAB ccab = client.cabinet("out.cab");
     HFCI h = nullptr;
 

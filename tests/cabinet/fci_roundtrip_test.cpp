@@ -13,17 +13,13 @@ namespace fs = std::filesystem;
 
 class RoundTrip : public ::testing::TestWithParam<TCOMP> {
 protected:
-    FciClient client{fs::temp_directory_path() /
-                     ("kp-fci-" + std::to_string(::getpid()) + "-" +
-                      ::testing::UnitTest::GetInstance()->current_test_info()->name())};
+    FciClient client{scratchFor("fci")};
     Expected expected;
 
     // Writes a source file and adds it under `stored`.
     void add(HFCI h, const std::string& stored, const std::vector<std::uint8_t>& bytes) {
-        auto src = client.writeFile("src/" + std::to_string(expected.size()), bytes);
-        ASSERT_TRUE(client.add(h, src, stored, GetParam()))
+        ASSERT_TRUE(client.addBytes(h, stored, bytes, GetParam(), expected))
             << stored << ": erfOper " << client.erf.erfOper;
-        expected.emplace_back(stored, bytes);
     }
 
     void finish(HFCI h, const std::string& name) {

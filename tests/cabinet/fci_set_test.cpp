@@ -11,17 +11,12 @@ namespace fs = std::filesystem;
 
 class CabinetSet : public ::testing::TestWithParam<TCOMP> {
 protected:
-    FciClient client{fs::temp_directory_path() /
-                     ("kp-set-" + std::to_string(::getpid()) + "-" +
-                      std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "-" +
-                      std::to_string(GetParam()))};
+    FciClient client{scratchFor("set")};
     Expected expected;
 
     void add(HFCI h, const std::string& stored, const std::vector<std::uint8_t>& bytes) {
-        auto src = client.writeFile("src/" + std::to_string(expected.size()), bytes);
-        ASSERT_TRUE(client.add(h, src, stored, GetParam()))
+        ASSERT_TRUE(client.addBytes(h, stored, bytes, GetParam(), expected))
             << stored << ": erfOper " << client.erf.erfOper;
-        expected.emplace_back(stored, bytes);
     }
 
     // Every cabinet of the set, in order, by following the names asked for.

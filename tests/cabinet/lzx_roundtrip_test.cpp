@@ -42,17 +42,13 @@ std::vector<std::uint8_t> callHeavy(std::size_t n, std::uint32_t seed) {
 
 class LzxWindow : public ::testing::TestWithParam<unsigned> {
 protected:
-    FciClient client{fs::temp_directory_path() /
-                     ("kp-lzx-" + std::to_string(::getpid()) + "-" + std::to_string(GetParam()) +
-                      "-" + ::testing::UnitTest::GetInstance()->current_test_info()->name())};
+    FciClient client{scratchFor("lzx")};
     Expected expected;
     TCOMP comp() const { return TCOMP(TCOMPfromLZXWindow(GetParam())); }
 
     void add(HFCI h, const std::string& stored, const std::vector<std::uint8_t>& bytes) {
-        auto src = client.writeFile("src/" + std::to_string(expected.size()), bytes);
-        ASSERT_TRUE(client.add(h, src, stored, comp()))
+        ASSERT_TRUE(client.addBytes(h, stored, bytes, comp(), expected))
             << stored << ": erfOper " << client.erf.erfOper;
-        expected.emplace_back(stored, bytes);
     }
 
     void finish(HFCI h, const std::string& name) {
@@ -160,9 +156,7 @@ TEST(LzxTcomp, WindowsOutsideFifteenToTwentyOneAreRefused) {
 // still one per frame, and an abort fails only the file it came in.
 class LzxStatus : public ::testing::Test {
 protected:
-    FciClient client{fs::temp_directory_path() /
-                     ("kp-lzx-status-" + std::to_string(::getpid()) + "-" +
-                      ::testing::UnitTest::GetInstance()->current_test_info()->name())};
+    FciClient client{scratchFor("lzx")};
     std::string src = client.writeFile("src", textBytes(300000, 3));
     TCOMP comp = TCOMP(TCOMPfromLZXWindow(18));
 };
