@@ -4,8 +4,9 @@
 // Readers of cabinet sets (libmspack's merge in particular) expect a folder that
 // continues into the next cabinet to end with a CFDATA block split in two (the
 // first part with an uncompressed size of 0), and expect every file of that folder
-// from the split on to be listed in both cabinets: in the first as continued to
-// the next, in the second as continued from the previous. We write exactly that.
+// from the split on to be listed in every cabinet the folder reaches: in the first
+// as continued to the next, in the others as continued from the previous (and to
+// the next, where the folder goes on). We write exactly that.
 #include <cstring>
 #include <initializer_list>
 
@@ -131,8 +132,13 @@ bool listPart(Context& c, PartListing& listing, bool split, std::uint32_t splitA
         }
         offset += kFileRecordPrefix + kFileFixedSize + nameSize;
     }
+    // Every later cabinet the folder reaches lists the same files as continued,
+    // from the first split on: readers join a folder's parts only when both sides
+    // list the same files, whichever of them still has data there.
+    if (listing.part == 0) {
+        listing.firstRecord = next;
+    }
     listing.part += 1;
-    listing.firstRecord = next;
     return true;
 }
 

@@ -157,6 +157,8 @@ std::string checkWithAllDecoders(const fs::path& first, const Expected& expected
         auto got = extractWith(tool, first, out, output, status);
         if (status != 0) {
             problems << tool << " exited " << status << ": " << output << "\n";
+        } else if (output.find("WARNING") != std::string::npos) {
+            problems << tool << " warned: " << output << "\n";
         } else if (got != want) {
             problems << tool << " extracted " << got.size() << " files that differ from the "
                      << want.size() << " expected: " << output << "\n";
