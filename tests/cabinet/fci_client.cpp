@@ -92,6 +92,14 @@ bool FciClient::addBytes(HFCI h, const std::string& stored, const std::vector<st
     return true;
 }
 
+void FciClient::expectNothingLeft() const {
+    EXPECT_EQ(openHandles(), 0);
+    EXPECT_EQ(liveAllocations(), 0);
+    for (const auto& t : tempFilesGiven) {
+        EXPECT_FALSE(std::filesystem::exists(t)) << t << " was left behind";
+    }
+}
+
 INT_PTR FciClient::addHandle(Handle h) {
     INT_PTR id = nextHandle_++;
     handles_[id] = h;

@@ -67,6 +67,8 @@ public:
     std::vector<std::string> cabinetsAskedFor;
     std::set<std::string> tempFilesGiven;
     int openHandles() const { return int(handles_.size()); }
+    // After FCIDestroy: no handle open, no block allocated, no temporary file left.
+    void expectNothingLeft() const;
     static long liveAllocations();
 
 private:

@@ -37,11 +37,7 @@ protected:
     void destroyAndCheckClean() {
         ASSERT_TRUE(FCIDestroy(h));
         h = nullptr;
-        EXPECT_EQ(client.openHandles(), 0);
-        EXPECT_EQ(FciClient::liveAllocations(), 0);
-        for (const auto& t : client.tempFilesGiven) {
-            EXPECT_FALSE(fs::exists(t)) << t;
-        }
+        client.expectNothingLeft();
     }
 };
 

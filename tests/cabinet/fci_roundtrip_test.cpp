@@ -26,11 +26,7 @@ protected:
         ASSERT_TRUE(client.flushCabinet(h)) << "erfOper " << client.erf.erfOper;
         ASSERT_TRUE(FCIDestroy(h));
         EXPECT_EQ(checkWithAllDecoders(client.path(name), expected), "");
-        EXPECT_EQ(client.openHandles(), 0);
-        EXPECT_EQ(FciClient::liveAllocations(), 0);
-        for (const auto& t : client.tempFilesGiven) {
-            EXPECT_FALSE(fs::exists(t)) << t << " was left behind";
-        }
+        client.expectNothingLeft();
     }
 };
 
