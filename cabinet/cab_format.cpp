@@ -30,12 +30,15 @@ std::uint32_t cabChecksum(const std::uint8_t* data, std::uint32_t size, std::uin
 
 void encodeDataHeader(std::uint8_t* header, std::uint32_t reserve, const std::uint8_t* data,
                       std::uint32_t compressedSize, std::uint32_t uncompressedSize) {
-    putU16(header + 4, compressedSize);
-    putU16(header + 6, uncompressedSize);
-    std::memset(header + kDataFixedSize, 0, reserve);
-    // The reserve area is left out of the sum, as every decoder computes it.
+    putU16(header + cfdata::kCompressedSize, compressedSize);
+    putU16(header + cfdata::kUncompressedSize, uncompressedSize);
+    std::memset(header + cfdata::kSize, 0, reserve);
+    // The sum covers the payload and then the two size fields; the reserve area is
+    // left out, as every decoder computes it.
+    static_assert(cfdata::kUncompressedSize == cfdata::kCompressedSize + 2 &&
+                  cfdata::kSize == cfdata::kCompressedSize + 4);
     std::uint32_t sum = cabChecksum(data, compressedSize, 0);
-    putU32(header, cabChecksum(header + 4, 4, sum));
+    putU32(header + cfdata::kChecksum, cabChecksum(header + cfdata::kCompressedSize, 4, sum));
 }
 
 } // namespace kp::cab

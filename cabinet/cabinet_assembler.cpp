@@ -30,11 +30,11 @@ std::uint32_t namesSize(const char* cab, const char* disk) {
 }
 
 std::uint32_t fixedHeaderSize(const Context& c) {
-    return kHeaderFixedSize + (hasReserve(c) ? kHeaderReserveFields + c.headerReserve : 0);
+    return cfheader::kSize + (hasReserve(c) ? cfreserve::kSize + c.headerReserve : 0);
 }
 
 std::uint32_t folderEntrySize(const Context& c) {
-    return kFolderFixedSize + c.folderReserve;
+    return cffolder::kSize + c.folderReserve;
 }
 
 bool addFolder(Context& c, std::uint32_t dataOffset, TCOMP type) {
@@ -60,7 +60,7 @@ bool addFolder(Context& c, std::uint32_t dataOffset, TCOMP type) {
 
 bool appendDataRecord(Context& c, const std::uint8_t* payload, std::uint32_t size,
                       std::uint32_t uncompressed) {
-    std::uint8_t header[kDataFixedSize + kMaxFolderOrDataReserve];
+    std::uint8_t header[cfdata::kSize + kMaxFolderOrDataReserve];
     encodeDataHeader(header, c.dataReserve, payload, size, uncompressed);
     int err = 0;
     if (!c.cabData.append(c.io, header, c.dataRecordSize(0), err) ||
@@ -89,22 +89,21 @@ bool listPart(Context& c, PartListing& listing, bool split, std::uint32_t splitA
     std::uint32_t next = listing.firstRecord;
     bool nextFound = false;
     std::uint32_t offset = listing.firstRecord;
-    std::uint8_t record[kFileRecordPrefix + kFileFixedSize + CB_MAX_FILENAME];
+    std::uint8_t record[kFileRecordPrefix + cffile::kSize + CB_MAX_FILENAME];
+    std::uint8_t* entry = record + kFileRecordPrefix;
+    char* name = reinterpret_cast<char*>(entry + cffile::kSize);
     int err = 0;
     while (offset < c.folderFiles.size()) {
-        if (!c.folderFiles.readAt(c.io, offset, record, kFileRecordPrefix + kFileFixedSize, err)) {
+        if (!c.folderFiles.readAt(c.io, offset, record, kFileRecordPrefix + cffile::kSize, err)) {
             return c.breakWith(FCIERR_TEMP_FILE, err);
         }
-        std::uint32_t nameSize = std::uint32_t(record[0] | record[1] << 8) + 1;
-        std::uint8_t* entry = record + kFileRecordPrefix;
-        if (!c.folderFiles.readAt(c.io, offset + kFileRecordPrefix + kFileFixedSize,
-                                  entry + kFileFixedSize, nameSize, err)) {
+        std::uint32_t nameSize = getU16(record) + 1;
+        if (!c.folderFiles.readAt(c.io, offset + kFileRecordPrefix + cffile::kSize,
+                                  entry + cffile::kSize, nameSize, err)) {
             return c.breakWith(FCIERR_TEMP_FILE, err);
         }
-        std::uint32_t size =
-            entry[0] | entry[1] << 8 | entry[2] << 16 | std::uint32_t(entry[3]) << 24;
-        std::uint32_t start =
-            entry[4] | entry[5] << 8 | entry[6] << 16 | std::uint32_t(entry[7]) << 24;
+        std::uint32_t size = getU32(entry + cffile::kUncompressedSize);
+        std::uint32_t start = getU32(entry + cffile::kFolderOffset);
         bool continuesToNext = split && touches(start, size, splitAt);
         bool continuedFromPrev = listing.part > 0;
         std::uint32_t iFolder = folderIndex;
@@ -117,20 +116,19 @@ bool listPart(Context& c, PartListing& listing, bool split, std::uint32_t splitA
         } else if (continuedFromPrev) {
             iFolder = kFolderContinuedFromPrev;
         }
-        putU16(entry + 8, iFolder);
+        putU16(entry + cffile::kFolderIndex, iFolder);
         if (c.cabFileCount >= kMaxFilesPerCabinet) {
             return c.breakWith(FCIERR_CAB_FORMAT_LIMIT);
         }
-        if (!c.cabFiles.append(c.io, entry, kFileFixedSize + nameSize, err)) {
+        if (!c.cabFiles.append(c.io, entry, cffile::kSize + nameSize, err)) {
             return c.breakWith(FCIERR_TEMP_FILE, err);
         }
         ++c.cabFileCount;
         if (c.io.filePlaced &&
-            c.io.filePlaced(&c.ccab, reinterpret_cast<char*>(entry + kFileFixedSize), long(size),
-                            continuedFromPrev, c.io.pv) == -1) {
+            c.io.filePlaced(&c.ccab, name, long(size), continuedFromPrev, c.io.pv) == -1) {
             return c.breakWith(FCIERR_USER_ABORT);
         }
-        offset += kFileRecordPrefix + kFileFixedSize + nameSize;
+        offset += kFileRecordPrefix + cffile::kSize + nameSize;
     }
     // Every later cabinet the folder reaches lists the same files as continued,
     // from the first split on: readers join a folder's parts only when both sides
@@ -142,55 +140,53 @@ bool listPart(Context& c, PartListing& listing, bool split, std::uint32_t splitA
     return true;
 }
 
-bool validName(const char* name, std::size_t capacity) {
-    return std::memchr(name, 0, capacity) != nullptr;
-}
+// Where the parts of the cabinet under construction start in its file.
+struct CabinetLayout {
+    std::uint32_t headerSize; // CFHEADER, its reserve and the names of the linked cabinets
+    std::uint32_t filesStart;
+    std::uint32_t dataStart;
+    std::uint64_t total;
+};
 
-bool writeAll(Context& c, INT_PTR hf, const void* data, std::uint32_t size, int& err) {
-    return c.io.write(hf, const_cast<void*>(data), size, &err, c.io.pv) == size;
-}
-
-// Writes the cabinet under construction, with a link to the next cabinet when
-// `nextCab` is given. A failure deletes whatever was written and leaves the
-// cabinet pending.
-bool writeCabinet(Context& c, const char* nextCab, const char* nextDisk) {
-    std::uint32_t headerSize = fixedHeaderSize(c);
+// The layout with a link to the next cabinet when `nextCab` is given.
+CabinetLayout layoutOf(const Context& c, const char* nextCab, const char* nextDisk) {
+    CabinetLayout layout{};
+    layout.headerSize = fixedHeaderSize(c);
     if (c.hasPrev) {
-        headerSize += namesSize(c.prevCab, c.prevDisk);
+        layout.headerSize += namesSize(c.prevCab, c.prevDisk);
     }
     if (nextCab) {
-        headerSize += namesSize(nextCab, nextDisk);
+        layout.headerSize += namesSize(nextCab, nextDisk);
     }
-    std::uint32_t filesStart = headerSize + c.folderCount * folderEntrySize(c);
-    std::uint32_t dataStart = filesStart + c.cabFiles.size();
-    std::uint64_t total = std::uint64_t(dataStart) + c.cabData.size();
-    if (total > kMaxCabinetBytes) {
-        return c.fail(FCIERR_CAB_FORMAT_LIMIT);
-    }
-    if (c.status && c.status(statusCabinet, ULONG(total), ULONG(total), c.io.pv) == -1) {
-        return c.fail(FCIERR_USER_ABORT);
-    }
+    layout.filesStart = layout.headerSize + c.folderCount * folderEntrySize(c);
+    layout.dataStart = layout.filesStart + c.cabFiles.size();
+    layout.total = std::uint64_t(layout.dataStart) + c.cabData.size();
+    return layout;
+}
 
-    std::uint8_t* h = c.copyBuffer;
-    std::memset(h, 0, headerSize);
-    std::memcpy(h, "MSCF", 4);
-    putU32(h + 8, std::uint32_t(total));
-    putU32(h + 16, filesStart);
-    h[24] = 3; // format version 1.3
-    h[25] = 1;
-    putU16(h + 26, c.folderCount);
-    putU16(h + 28, c.cabFileCount);
+// Fills `h`, which holds layout.headerSize bytes, with CFHEADER, its reserve fields
+// and area, and the names of the linked cabinets.
+void encodeHeader(const Context& c, const CabinetLayout& layout, const char* nextCab,
+                  const char* nextDisk, std::uint8_t* h) {
+    std::memset(h, 0, layout.headerSize);
+    std::memcpy(h + cfheader::kSignature, "MSCF", 4);
+    putU32(h + cfheader::kCabinetSize, std::uint32_t(layout.total));
+    putU32(h + cfheader::kFilesOffset, layout.filesStart);
+    h[cfheader::kVersionMinor] = kVersionMinor;
+    h[cfheader::kVersionMajor] = kVersionMajor;
+    putU16(h + cfheader::kFolderCount, c.folderCount);
+    putU16(h + cfheader::kFileCount, c.cabFileCount);
     std::uint32_t flags = (c.hasPrev ? kFlagPrevCabinet : 0) | (nextCab ? kFlagNextCabinet : 0) |
                           (hasReserve(c) ? kFlagReservePresent : 0);
-    putU16(h + 30, flags);
-    putU16(h + 32, c.ccab.setID);
-    putU16(h + 34, c.setIndex);
-    std::uint8_t* p = h + kHeaderFixedSize;
+    putU16(h + cfheader::kFlags, flags);
+    putU16(h + cfheader::kSetId, c.ccab.setID);
+    putU16(h + cfheader::kCabinetIndex, c.setIndex);
+    std::uint8_t* p = h + cfheader::kSize;
     if (hasReserve(c)) {
-        putU16(p, c.headerReserve);
-        p[2] = std::uint8_t(c.folderReserve);
-        p[3] = std::uint8_t(c.dataReserve);
-        p += kHeaderReserveFields + c.headerReserve;
+        putU16(p + cfreserve::kHeaderReserve, c.headerReserve);
+        p[cfreserve::kFolderReserve] = std::uint8_t(c.folderReserve);
+        p[cfreserve::kDataReserve] = std::uint8_t(c.dataReserve);
+        p += cfreserve::kSize + c.headerReserve;
     }
     auto putName = [&p](const char* s) {
         std::size_t n = std::strlen(s) + 1;
@@ -205,6 +201,59 @@ bool writeCabinet(Context& c, const char* nextCab, const char* nextDisk) {
         putName(nextCab);
         putName(diskLabel(nextDisk, nextCab));
     }
+}
+
+bool writeAll(Context& c, INT_PTR hf, const void* data, std::uint32_t size, int& err) {
+    return c.io.write(hf, const_cast<void*>(data), size, &err, c.io.pv) == size;
+}
+
+// Writes what follows the header: the CFFOLDERs, then the CFFILEs and CFDATAs copied
+// from their temporary files. `oper` says which side failed.
+bool writeBody(Context& c, INT_PTR hf, const CabinetLayout& layout, int& oper, int& err) {
+    for (std::uint32_t i = 0; i < c.folderCount; ++i) {
+        std::uint8_t entry[cffolder::kSize + kMaxFolderOrDataReserve] = {};
+        putU32(entry + cffolder::kDataOffset, layout.dataStart + c.folders[i].dataOffset);
+        putU16(entry + cffolder::kBlockCount, c.folders[i].blocks);
+        putU16(entry + cffolder::kCompressionType, c.folders[i].typeCompress);
+        if (!writeAll(c, hf, entry, folderEntrySize(c), err)) {
+            return false;
+        }
+    }
+    for (TempFile* part : {&c.cabFiles, &c.cabData}) {
+        for (std::uint32_t done = 0; done < part->size();) {
+            std::uint32_t chunk = part->size() - done;
+            if (chunk > kCopyBufferSize) {
+                chunk = kCopyBufferSize;
+            }
+            if (!part->readAt(c.io, done, c.copyBuffer, chunk, err)) {
+                oper = FCIERR_TEMP_FILE;
+                return false;
+            }
+            if (!writeAll(c, hf, c.copyBuffer, chunk, err)) {
+                return false;
+            }
+            done += chunk;
+        }
+    }
+    return true;
+}
+
+// Writes the cabinet under construction, with a link to the next cabinet when
+// `nextCab` is given. A failure deletes whatever was written and leaves the
+// cabinet pending.
+bool writeCabinet(Context& c, const char* nextCab, const char* nextDisk) {
+    CabinetLayout layout = layoutOf(c, nextCab, nextDisk);
+    if (layout.total > kMaxCabinetBytes) {
+        return c.fail(FCIERR_CAB_FORMAT_LIMIT);
+    }
+    if (c.status &&
+        c.status(statusCabinet, ULONG(layout.total), ULONG(layout.total), c.io.pv) == -1) {
+        return c.fail(FCIERR_USER_ABORT);
+    }
+    // The copy buffer is free between calls and holds the largest header.
+    static_assert(kCopyBufferSize >= cfheader::kSize + cfreserve::kSize + kMaxHeaderReserve +
+                                         2 * (CB_MAX_CABINET_NAME + CB_MAX_DISK_NAME));
+    encodeHeader(c, layout, nextCab, nextDisk, c.copyBuffer);
 
     char path[CB_MAX_CAB_PATH + CB_MAX_CABINET_NAME];
     std::strcpy(path, c.ccab.szCabPath);
@@ -216,29 +265,8 @@ bool writeCabinet(Context& c, const char* nextCab, const char* nextDisk) {
         return c.fail(FCIERR_CAB_FILE, err);
     }
     int oper = FCIERR_CAB_FILE;
-    bool ok = writeAll(c, hf, h, headerSize, err);
-    for (std::uint32_t i = 0; ok && i < c.folderCount; ++i) {
-        std::uint8_t entry[kFolderFixedSize + kMaxFolderOrDataReserve] = {};
-        putU32(entry, dataStart + c.folders[i].dataOffset);
-        putU16(entry + 4, c.folders[i].blocks);
-        putU16(entry + 6, c.folders[i].typeCompress);
-        ok = writeAll(c, hf, entry, folderEntrySize(c), err);
-    }
-    for (TempFile* part : {&c.cabFiles, &c.cabData}) {
-        for (std::uint32_t done = 0; ok && done < part->size();) {
-            std::uint32_t chunk = part->size() - done;
-            if (chunk > kCopyBufferSize) {
-                chunk = kCopyBufferSize;
-            }
-            if (!part->readAt(c.io, done, c.copyBuffer, chunk, err)) {
-                oper = FCIERR_TEMP_FILE;
-                ok = false;
-                break;
-            }
-            ok = writeAll(c, hf, c.copyBuffer, chunk, err);
-            done += chunk;
-        }
-    }
+    bool ok = writeAll(c, hf, c.copyBuffer, layout.headerSize, err) &&
+              writeBody(c, hf, layout, oper, err);
     int closeErr = 0;
     if (c.io.close(hf, &closeErr, c.io.pv) != 0 && ok) {
         ok = false;
@@ -259,31 +287,84 @@ void resetCabinet(Context& c) {
     c.cabFileCount = 0;
 }
 
-} // namespace
-
-std::uint64_t cabinetSizeWithoutNext(const Context& c) {
-    std::uint64_t size = fixedHeaderSize(c);
-    if (c.hasPrev) {
-        size += namesSize(c.prevCab, c.prevDisk);
+// Appends one CFDATA block of the folder being placed, splitting it across cabinets
+// while the current one has no room for the rest. `last` says that no block of the
+// folder follows, so no room need be kept for the next one's header.
+bool placeBlock(Context& c, PartListing& listing, const std::uint8_t* payload, std::uint32_t size,
+                std::uint32_t uncompressed, std::uint32_t uncompressedAt, bool last) {
+    const std::int64_t recordHeader = c.dataRecordSize(0);
+    // Room left for data records, keeping space for the folder's file records (all of
+    // them, whichever part of the folder lands here) and the next cabinet's names.
+    auto room = [&]() {
+        return std::int64_t(c.cabinetLimit) - std::int64_t(cabinetSizeWithoutNext(c)) -
+               std::int64_t(kNextNamesReserve) - std::int64_t(c.folderFileBytes);
+    };
+    for (;;) {
+        std::int64_t whole = recordHeader + size + (last ? 0 : recordHeader + 1);
+        if (room() >= whole || size < 2) {
+            return appendDataRecord(c, payload, size, uncompressed);
+        }
+        std::int64_t first = room() - recordHeader;
+        if (first >= size) {
+            first = size - 1;
+        }
+        if (first < 1 && c.folders[c.folderCount - 1].blocks == 0) {
+            // Not even one byte of data fits beside the headers: the cabinet
+            // size is too small for this folder.
+            return c.breakWith(FCIERR_CAB_FORMAT_LIMIT);
+        }
+        if (first < 0) {
+            first = 0;
+        }
+        if (!appendDataRecord(c, payload, std::uint32_t(first), 0) ||
+            !listPart(c, listing, true, uncompressedAt)) {
+            return false;
+        }
+        if (!startNextCabinet(c)) {
+            return c.breakWith(c.io.erf->erfOper, c.io.erf->erfType);
+        }
+        if (!addFolder(c, 0, c.folderType)) {
+            return false;
+        }
+        payload += first;
+        size -= std::uint32_t(first);
     }
-    return size + std::uint64_t(c.folderCount) * folderEntrySize(c) + c.cabFiles.size() +
-           c.cabData.size();
 }
 
-bool startNextCabinet(Context& c) {
+} // namespace
+
+bool ccabNamesTerminated(const CCAB& ccab) {
+    auto terminated = [](const char* field, std::size_t capacity) {
+        return std::memchr(field, 0, capacity) != nullptr;
+    };
+    return terminated(ccab.szCab, sizeof ccab.szCab) &&
+           terminated(ccab.szDisk, sizeof ccab.szDisk) &&
+           terminated(ccab.szCabPath, sizeof ccab.szCabPath);
+}
+
+bool askNextCabinet(Context& c, std::uint64_t estimate, CCAB& next) {
     if (!c.nextCabinet) {
         return c.fail(FCIERR_CAB_FILE);
     }
-    CCAB next = c.ccab;
+    next = c.ccab;
     next.iCab += 1;
-    std::uint64_t estimate = cabinetSizeWithoutNext(c) + kNextNamesReserve;
     if (!c.nextCabinet(&next, ULONG(estimate), c.io.pv)) {
         return c.fail(FCIERR_USER_ABORT);
     }
-    if (!validName(next.szCab, sizeof next.szCab) || !next.szCab[0] ||
-        !validName(next.szDisk, sizeof next.szDisk) ||
-        !validName(next.szCabPath, sizeof next.szCabPath)) {
+    if (!ccabNamesTerminated(next) || !next.szCab[0]) {
         return c.fail(FCIERR_CAB_FILE);
+    }
+    return true;
+}
+
+std::uint64_t cabinetSizeWithoutNext(const Context& c) {
+    return layoutOf(c, nullptr, nullptr).total;
+}
+
+bool startNextCabinet(Context& c) {
+    CCAB next;
+    if (!askNextCabinet(c, cabinetSizeWithoutNext(c) + kNextNamesReserve, next)) {
+        return false;
     }
     if (!writeCabinet(c, next.szCab, next.szDisk)) {
         return false;
@@ -316,18 +397,15 @@ bool placeFolder(Context& c) {
     if (c.folderFileCount == 0) {
         return true; // only bytes of files that failed: nothing refers to them
     }
-    const std::int64_t recordHeader = c.dataRecordSize(0);
-    const std::int64_t fileRecords = c.folderFileBytes;
-    // Room left for data records, keeping space for the folder's file records
-    // (all of them, whichever part of the folder lands here) and the next names.
-    auto room = [&]() {
-        return std::int64_t(c.cabinetLimit) - std::int64_t(cabinetSizeWithoutNext(c)) -
-               std::int64_t(kNextNamesReserve) - fileRecords;
-    };
+    const std::uint32_t recordHeader = c.dataRecordSize(0);
+    const std::int64_t room = std::int64_t(c.cabinetLimit) -
+                              std::int64_t(cabinetSizeWithoutNext(c)) -
+                              std::int64_t(kNextNamesReserve) - std::int64_t(c.folderFileBytes);
+    // A folder's first block needs its CFFOLDER and at least one byte of data beside it.
     bool needsData = c.folderNeededEnd > 0;
     std::int64_t firstNeed = folderEntrySize(c) + (needsData ? recordHeader + 1 : 0);
     bool cabinetHasContent = c.folderCount > 0 || c.cabFileCount > 0;
-    if (cabinetHasContent && room() < firstNeed && !startNextCabinet(c)) {
+    if (cabinetHasContent && room < firstNeed && !startNextCabinet(c)) {
         return c.breakWith(c.io.erf->erfOper, c.io.erf->erfType);
     }
     if (!addFolder(c, c.cabData.size(), c.folderType)) {
@@ -340,52 +418,18 @@ bool placeFolder(Context& c) {
     std::uint8_t* payload = c.block + recordHeader;
     int err = 0;
     for (std::uint32_t k = 0; k < c.folderBlocks && uncompressedAt < c.folderNeededEnd; ++k) {
-        if (!c.folderData.readAt(c.io, recordOffset, c.block, std::uint32_t(recordHeader), err)) {
+        if (!c.folderData.readAt(c.io, recordOffset, c.block, recordHeader, err)) {
             return c.breakWith(FCIERR_TEMP_FILE, err);
         }
-        std::uint32_t size = c.block[4] | c.block[5] << 8;
-        std::uint32_t uncompressed = c.block[6] | c.block[7] << 8;
-        if (!c.folderData.readAt(c.io, recordOffset + std::uint32_t(recordHeader), payload, size,
-                                 err)) {
+        std::uint32_t size = getU16(c.block + cfdata::kCompressedSize);
+        std::uint32_t uncompressed = getU16(c.block + cfdata::kUncompressedSize);
+        if (!c.folderData.readAt(c.io, recordOffset + recordHeader, payload, size, err)) {
             return c.breakWith(FCIERR_TEMP_FILE, err);
         }
-        recordOffset += std::uint32_t(recordHeader) + size;
+        recordOffset += recordHeader + size;
         bool last = k + 1 == c.folderBlocks || uncompressedAt + uncompressed >= c.folderNeededEnd;
-
-        const std::uint8_t* rest = payload;
-        std::uint32_t restSize = size;
-        for (;;) {
-            std::int64_t whole = recordHeader + restSize + (last ? 0 : recordHeader + 1);
-            if (room() >= whole || restSize < 2) {
-                if (!appendDataRecord(c, rest, restSize, uncompressed)) {
-                    return false;
-                }
-                break;
-            }
-            std::int64_t first = room() - recordHeader;
-            if (first >= restSize) {
-                first = restSize - 1;
-            }
-            if (first < 1 && c.folders[c.folderCount - 1].blocks == 0) {
-                // Not even one byte of data fits beside the headers: the cabinet
-                // size is too small for this folder.
-                return c.breakWith(FCIERR_CAB_FORMAT_LIMIT);
-            }
-            if (first < 0) {
-                first = 0;
-            }
-            if (!appendDataRecord(c, rest, std::uint32_t(first), 0) ||
-                !listPart(c, listing, true, uncompressedAt)) {
-                return false;
-            }
-            if (!startNextCabinet(c)) {
-                return c.breakWith(c.io.erf->erfOper, c.io.erf->erfType);
-            }
-            if (!addFolder(c, 0, c.folderType)) {
-                return false;
-            }
-            rest += first;
-            restSize -= std::uint32_t(first);
+        if (!placeBlock(c, listing, payload, size, uncompressed, uncompressedAt, last)) {
+            return false;
         }
         uncompressedAt += uncompressed;
         if (c.status && c.status(statusFolder, recordOffset, c.folderData.size(), c.io.pv) == -1) {

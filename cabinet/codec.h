@@ -35,7 +35,7 @@ constexpr std::uint32_t kMaxBlockData = 32768 + 6144;
 
 struct CodecOps {
     const char* name;
-    // windowBits is meaningful only for methods with a window (LZX: 15 to 21).
+    // windowBits is meaningful only for methods with a window (LZX: isLzxWindowBits).
     int (*create)(unsigned windowBits, const Allocator& memory, const BlockSink& sink,
                   void** state);
     // One frame of the folder's stream: kFrameSize bytes, except the folder's last frame,

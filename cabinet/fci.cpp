@@ -7,8 +7,7 @@
 
 #include "fci_context.h"
 
-using namespace kp::cab;
-
+namespace kp::cab {
 namespace {
 
 Context* contextOf(HFCI hfci) {
@@ -52,10 +51,6 @@ private:
     INT_PTR hf_;
 };
 
-bool terminatedWithin(const char* s, std::size_t capacity) {
-    return std::memchr(s, 0, capacity) != nullptr;
-}
-
 void releaseContext(Context* c) {
     if (c->codecState) {
         c->codec->destroy(c->codecState);
@@ -82,51 +77,30 @@ bool hasHighBytes(const char* s) {
 }
 
 // After a cabinet was flushed as the last of its set, the next file goes into a
-// new cabinet, whose names the client gives as for any next cabinet.
+// new cabinet, whose names the client gives as for any next cabinet; nothing is in
+// the new one yet, so its size is told as 0.
 bool beginNewCabinet(Context& c) {
-    if (!c.nextCabinet) {
-        return c.fail(FCIERR_CAB_FILE);
-    }
-    CCAB next = c.ccab;
-    next.iCab += 1;
-    if (!c.nextCabinet(&next, 0, c.io.pv)) {
-        return c.fail(FCIERR_USER_ABORT);
-    }
-    if (!terminatedWithin(next.szCab, sizeof next.szCab) || !next.szCab[0] ||
-        !terminatedWithin(next.szDisk, sizeof next.szDisk) ||
-        !terminatedWithin(next.szCabPath, sizeof next.szCabPath)) {
-        return c.fail(FCIERR_CAB_FILE);
+    CCAB next;
+    if (!askNextCabinet(c, 0, next)) {
+        return false;
     }
     c.ccab = next;
     c.needNewCabinet = false;
     return true;
 }
 
-bool readSource(Context& c, INT_PTR hf, std::uint32_t size, std::uint32_t& done) {
-    done = 0;
-    while (done < size) {
-        std::uint32_t want = size - done;
-        if (want > kCopyBufferSize) {
-            want = kCopyBufferSize;
-        }
-        int err = 0;
-        UINT got = c.io.read(hf, c.copyBuffer, want, &err, c.io.pv);
-        if (got == UINT(-1) || got > want || (got < want && err != 0)) {
-            return c.fail(FCIERR_READ_SRC, err);
-        }
-        if (got == 0) {
-            break; // the file shrank since it was opened: take it as it stands
-        }
-        if (!feedFolder(c, c.copyBuffer, got)) {
-            return false;
-        }
-        done += got;
-    }
-    return true;
-}
+// FCIAddFile's request as far as it can be judged before the source is opened.
+struct AddRequest {
+    char* source = nullptr;
+    const char* storedName = nullptr;
+    std::uint32_t nameLength = 0;
+    TCOMP typeCompress = 0;
+    const CodecOps* codec = nullptr;
+    unsigned windowBits = 0;
+};
 
-bool addFile(Context& c, char* source, char* storedName, BOOL execute,
-             PFNFCIGETOPENINFO getOpenInfo, TCOMP typeCompress) {
+bool acceptRequest(Context& c, char* source, const char* storedName, PFNFCIGETOPENINFO getOpenInfo,
+                   TCOMP typeCompress, AddRequest& request) {
     if (!source || !storedName || !getOpenInfo) {
         return c.fail(FCIERR_OPEN_SRC);
     }
@@ -138,6 +112,99 @@ bool addFile(Context& c, char* source, char* storedName, BOOL execute,
     const CodecOps* codec = codecFor(typeCompress, &windowBits);
     if (!codec) {
         return c.fail(FCIERR_BAD_COMPR_TYPE);
+    }
+    request =
+        AddRequest{source, storedName, std::uint32_t(nameLength), typeCompress, codec, windowBits};
+    return true;
+}
+
+// The size of the open source, which is left positioned at its start.
+bool measureSource(Context& c, INT_PTR hf, std::uint32_t& size) {
+    int err = 0;
+    long end = c.io.seek(hf, 0, 2, &err, c.io.pv);
+    if (end < 0 || c.io.seek(hf, 0, 0, &err, c.io.pv) != 0) {
+        return c.fail(FCIERR_READ_SRC, err);
+    }
+    if (std::uint64_t(end) > kMaxFolderBytes) {
+        return c.fail(FCIERR_CAB_FORMAT_LIMIT);
+    }
+    size = std::uint32_t(end);
+    return true;
+}
+
+// Makes the open folder ready to take a file of `size` bytes: the current folder is
+// closed when the file would overfill it, and a new one opened when none is open.
+bool prepareFolder(Context& c, const AddRequest& request, std::uint32_t size) {
+    if (c.folderOpen && std::uint64_t(c.folderUncompressed) + size > kMaxFolderBytes &&
+        !closeFolder(c)) {
+        return false;
+    }
+    if (c.cabFileCount + c.folderFileCount + 1 > kMaxFilesPerCabinet ||
+        (!c.folderOpen && c.folderCount + 1 > kMaxFoldersPerCabinet)) {
+        return c.fail(FCIERR_CAB_FORMAT_LIMIT);
+    }
+    if (!c.folderOpen && !openFolder(c, request.typeCompress, request.codec, request.windowBits)) {
+        return false;
+    }
+    return true;
+}
+
+// Feeds the whole source to the folder. `stored` is what was read: a file that
+// shrank since it was opened is taken as it stands.
+bool readSource(Context& c, INT_PTR hf, std::uint32_t size, std::uint32_t& stored) {
+    stored = 0;
+    while (stored < size) {
+        std::uint32_t want = size - stored;
+        if (want > kCopyBufferSize) {
+            want = kCopyBufferSize;
+        }
+        int err = 0;
+        UINT got = c.io.read(hf, c.copyBuffer, want, &err, c.io.pv);
+        if (got == UINT(-1) || got > want || (got < want && err != 0)) {
+            return c.fail(FCIERR_READ_SRC, err);
+        }
+        if (got == 0) {
+            break;
+        }
+        if (!feedFolder(c, c.copyBuffer, got)) {
+            return false;
+        }
+        stored += got;
+    }
+    return true;
+}
+
+// The file's CFFILE record as the open folder keeps it until it is placed, see
+// kFileRecordPrefix. `start` is where the file begins in the folder's stream.
+bool listInFolder(Context& c, const AddRequest& request, std::uint32_t start, std::uint32_t stored,
+                  USHORT date, USHORT time, USHORT attribs) {
+    std::uint8_t record[kFileRecordPrefix + cffile::kSize + CB_MAX_FILENAME] = {};
+    putU16(record, request.nameLength);
+    std::uint8_t* entry = record + kFileRecordPrefix;
+    putU32(entry + cffile::kUncompressedSize, stored);
+    putU32(entry + cffile::kFolderOffset, start);
+    putU16(entry + cffile::kDate, date);
+    putU16(entry + cffile::kTime, time);
+    putU16(entry + cffile::kAttributes, attribs);
+    std::memcpy(entry + cffile::kSize, request.storedName, request.nameLength + 1);
+    std::uint32_t entryBytes = cffile::kSize + request.nameLength + 1;
+    int err = 0;
+    if (!c.folderFiles.append(c.io, record, kFileRecordPrefix + entryBytes, err)) {
+        return c.breakWith(FCIERR_TEMP_FILE, err);
+    }
+    ++c.folderFileCount;
+    c.folderFileBytes += entryBytes;
+    if (stored) {
+        c.folderNeededEnd = start + stored;
+    }
+    return true;
+}
+
+bool addFile(Context& c, char* source, char* storedName, BOOL execute,
+             PFNFCIGETOPENINFO getOpenInfo, TCOMP typeCompress) {
+    AddRequest request;
+    if (!acceptRequest(c, source, storedName, getOpenInfo, typeCompress, request)) {
+        return false;
     }
     if (c.needNewCabinet && !beginNewCabinet(c)) {
         return false;
@@ -153,29 +220,13 @@ bool addFile(Context& c, char* source, char* storedName, BOOL execute,
         return c.fail(FCIERR_OPEN_SRC, err);
     }
     SourceHandle sourceHandle(c.io, hf);
-    long end = c.io.seek(hf, 0, 2, &err, c.io.pv);
-    if (end < 0 || c.io.seek(hf, 0, 0, &err, c.io.pv) != 0) {
-        return c.fail(FCIERR_READ_SRC, err);
-    }
-    if (std::uint64_t(end) > kMaxFolderBytes) {
-        return c.fail(FCIERR_CAB_FORMAT_LIMIT);
-    }
-    std::uint32_t size = std::uint32_t(end);
-    if (c.folderOpen && std::uint64_t(c.folderUncompressed) + size > kMaxFolderBytes &&
-        !closeFolder(c)) {
-        return false;
-    }
-    if (c.cabFileCount + c.folderFileCount + 1 > kMaxFilesPerCabinet ||
-        (!c.folderOpen && c.folderCount + 1 > kMaxFoldersPerCabinet)) {
-        return c.fail(FCIERR_CAB_FORMAT_LIMIT);
-    }
-    if (!c.folderOpen && !openFolder(c, typeCompress, codec, windowBits)) {
+    std::uint32_t size = 0;
+    if (!measureSource(c, hf, size) || !prepareFolder(c, request, size)) {
         return false;
     }
 
-    std::uint32_t entryBytes = kFileFixedSize + std::uint32_t(nameLength) + 1;
     std::uint32_t start = c.folderUncompressed;
-    c.currentEntryBytes = entryBytes;
+    c.currentEntryBytes = cffile::kSize + request.nameLength + 1;
     std::uint32_t stored = 0;
     bool read = readSource(c, hf, size, stored);
     c.currentEntryBytes = 0;
@@ -189,24 +240,9 @@ bool addFile(Context& c, char* source, char* storedName, BOOL execute,
     if (hasHighBytes(storedName)) {
         attribs |= _A_NAME_IS_UTF;
     }
-    std::uint8_t record[kFileRecordPrefix + kFileFixedSize + CB_MAX_FILENAME] = {};
-    putU16(record, std::uint32_t(nameLength));
-    std::uint8_t* entry = record + kFileRecordPrefix;
-    putU32(entry, stored);
-    putU32(entry + 4, start);
-    putU16(entry + 10, date);
-    putU16(entry + 12, time);
-    putU16(entry + 14, attribs);
-    std::memcpy(entry + kFileFixedSize, storedName, nameLength + 1);
-    if (!c.folderFiles.append(c.io, record, kFileRecordPrefix + entryBytes, err)) {
-        return c.breakWith(FCIERR_TEMP_FILE, err);
+    if (!listInFolder(c, request, start, stored, date, time, attribs)) {
+        return false;
     }
-    ++c.folderFileCount;
-    c.folderFileBytes += entryBytes;
-    if (stored) {
-        c.folderNeededEnd = start + stored;
-    }
-
     bool thresholdReached = c.folderThreshold && c.folderCompressed >= c.folderThreshold;
     if (c.folderMustClose || thresholdReached) {
         return closeFolder(c);
@@ -234,6 +270,9 @@ BOOL runCall(HFCI hfci, PFNFCIGETNEXTCABINET nextCabinet, PFNFCISTATUS status,
 }
 
 } // namespace
+} // namespace kp::cab
+
+using namespace kp::cab;
 
 extern "C" {
 
@@ -256,10 +295,7 @@ HFCI DIAMONDAPI FCICreate(PERF perf, PFNFCIFILEPLACED pfnfcifp, PFNFCIALLOC pfna
     }
     if (!pccab || pccab->cbReserveCFHeader > kMaxHeaderReserve ||
         pccab->cbReserveCFFolder > kMaxFolderOrDataReserve ||
-        pccab->cbReserveCFData > kMaxFolderOrDataReserve ||
-        !terminatedWithin(pccab->szCab, sizeof pccab->szCab) ||
-        !terminatedWithin(pccab->szDisk, sizeof pccab->szDisk) ||
-        !terminatedWithin(pccab->szCabPath, sizeof pccab->szCabPath)) {
+        pccab->cbReserveCFData > kMaxFolderOrDataReserve || !ccabNamesTerminated(*pccab)) {
         io.fail(FCIERR_CAB_FORMAT_LIMIT);
         return nullptr;
     }

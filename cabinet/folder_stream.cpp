@@ -13,7 +13,7 @@ constexpr int kSinkStopped = 1;
 // folder as it stands; if not, the folder is closed after the current file, so that
 // only the files around the cabinet boundary have to be listed in both cabinets.
 void noteCabinetRoom(Context& c) {
-    std::uint64_t projected = cabinetSizeWithoutNext(c) + kNextNamesReserve + kFolderFixedSize +
+    std::uint64_t projected = cabinetSizeWithoutNext(c) + kNextNamesReserve + cffolder::kSize +
                               c.folderReserve + c.folderFileBytes + c.currentEntryBytes +
                               c.folderData.size();
     if (projected > c.cabinetLimit) {
@@ -140,10 +140,6 @@ bool closeFolder(Context& c) {
     resetFolder(c);
     // The folder's files are whole and placed; the abort still fails the call.
     return c.abortRequested ? c.fail(FCIERR_USER_ABORT) : true;
-}
-
-void discardFolder(Context& c) {
-    resetFolder(c);
 }
 
 } // namespace kp::cab

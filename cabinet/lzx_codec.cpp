@@ -1,4 +1,5 @@
 // LZX: our own encoder under cabinet/lzx, behind the common codec interface.
+#include "cab_format.h"
 #include "codec.h"
 #include "lzx/encoder.h"
 
@@ -6,7 +7,7 @@ namespace kp::cab {
 namespace {
 
 int lzxCreate(unsigned windowBits, const Allocator& memory, const BlockSink& sink, void** state) {
-    if (windowBits < 15 || windowBits > 21) {
+    if (!isLzxWindowBits(windowBits)) {
         return codecFailed;
     }
     lzx::Encoder* e = lzx::Encoder::create(windowBits, memory, sink, lzx::Tuning{});

@@ -7,6 +7,8 @@
 #include <iterator>
 #include <vector>
 
+#include "cab_format.h"
+
 namespace kp::test {
 
 struct CabHeader {
@@ -27,15 +29,14 @@ inline CabHeader readHeader(const std::filesystem::path& p) {
     auto b = readBytes(p);
     CabHeader h;
     h.fileSize = b.size();
-    if (b.size() < 36) {
+    if (b.size() < cab::cfheader::kSize) {
         return h;
     }
-    auto u16 = [&](std::size_t o) { return std::uint32_t(b[o] | b[o + 1] << 8); };
-    h.cabinetSize = u16(8) | u16(10) << 16;
-    h.folders = u16(26);
-    h.files = u16(28);
-    h.flags = u16(30);
-    h.setIndex = u16(34);
+    h.cabinetSize = cab::getU32(&b[cab::cfheader::kCabinetSize]);
+    h.folders = cab::getU16(&b[cab::cfheader::kFolderCount]);
+    h.files = cab::getU16(&b[cab::cfheader::kFileCount]);
+    h.flags = cab::getU16(&b[cab::cfheader::kFlags]);
+    h.setIndex = cab::getU16(&b[cab::cfheader::kCabinetIndex]);
     return h;
 }
 

@@ -79,7 +79,8 @@ TEST_P(RoundTrip, ReserveAreasAreSkippedByReaders) {
     add(h, "a.txt", textBytes(120000, 5));
     add(h, "b.bin", randomBytes(70000, 6));
     finish(h, "reserve.cab");
-    EXPECT_EQ(readHeader(client.path("reserve.cab")).flags & 0x0004, 0x0004);
+    EXPECT_EQ(readHeader(client.path("reserve.cab")).flags & kp::cab::kFlagReservePresent,
+              kp::cab::kFlagReservePresent);
 }
 
 TEST_P(RoundTrip, FlushFolderAndAChangeOfTypeStartNewFolders) {
