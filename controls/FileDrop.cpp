@@ -7,6 +7,8 @@
 #include <QMimeData>
 #include <QUrl>
 
+namespace kp {
+
 TFileDrop::TFileDrop(QObject* owner) : QObject(owner) {}
 
 TFileDrop::~TFileDrop() {
@@ -129,3 +131,5 @@ void TFileDrop::DropFiles(std::vector<std::string> paths) {
         OnDrop(this);
     }
 }
+
+} // namespace kp

@@ -11,6 +11,8 @@
 class QDropEvent;
 class QMimeData;
 
+namespace kp {
+
 // Makes a widget a target for files and folders dragged from the file manager. Each
 // drop replaces Files with the absolute paths it carried, in the drag's order, and
 // then fires OnDrop.
@@ -53,3 +55,5 @@ private:
     bool controlAcceptedDropsBefore_ = false;
     QMetaObject::Connection controlDestroyed_;
 };
+
+} // namespace kp

@@ -1,11 +1,14 @@
 #include "FileLbl.h"
 
 #include "StringConvert.h"
+#include "platform/Paths.h"
 
 #include <QEvent>
 #include <QFontMetrics>
 
-TFileLabel::TFileLabel(QWidget* parent) : QLabel(parent), separator_(kPathSeparator) {
+namespace kp {
+
+TFileLabel::TFileLabel(QWidget* parent) : QLabel(parent), separator_(1, platform::kPathSeparator) {
     setWordWrap(false);
     // A path is never markup, and "&" in a file name is a letter, not an accelerator.
     setTextFormat(Qt::PlainText);
@@ -123,3 +126,5 @@ std::string TFileLabel::ShortenedCaption() const {
     }
     return drive + middle + marker + last;
 }
+
+} // namespace kp

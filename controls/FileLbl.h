@@ -6,6 +6,8 @@
 #include <string_view>
 #include <vector>
 
+namespace kp {
+
 enum TDirection { drFromLeft, drFromRight };
 
 // A one-line label showing a path shortened to its width: the file name stays whole,
@@ -55,3 +57,5 @@ private:
     std::vector<std::string> pathParts_;
     bool hasDrive_ = false;
 };
+
+} // namespace kp

@@ -9,8 +9,12 @@ static void LoadCursorResources() {
     Q_INIT_RESOURCE(cursors);
 }
 
+namespace kp {
+
 QCursor LoadHandCursor() {
     LoadCursorResources();
     const QPixmap image(QStringLiteral(":/cursors/HAND"), "XPM");
     return QCursor(image, kHandCursorHotSpotX, kHandCursorHotSpotY);
 }
+
+} // namespace kp

@@ -2,6 +2,8 @@
 
 #include <QPainter>
 
+namespace kp {
+
 namespace {
 
 // Counts characters, not UTF-16 units, and never splits a surrogate pair.
@@ -27,6 +29,8 @@ bool DrawsCopyLeftUp(TCaptionStyle style) {
 
 TLabel3D::TLabel3D(QWidget* parent) : QLabel(parent) {
     setTextFormat(Qt::PlainText);
+    // A label made in code, or placed without a size, starts with room for one line of
+    // a short caption in the 8-point font the forms use.
     resize(62, 16);
 }
 
@@ -99,3 +103,5 @@ void TLabel3D::paintEvent(QPaintEvent*) {
            isEnabled() ? colors.color(QPalette::Active, foregroundRole())
                        : colors.color(QPalette::Disabled, QPalette::WindowText));
 }
+
+} // namespace kp

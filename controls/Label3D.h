@@ -3,6 +3,8 @@
 #include <QLabel>
 #include <QPointer>
 
+namespace kp {
+
 enum TCaptionStyle { csNone, csRaised, csHeavyRaised, csRecessed, csHeavyRecessed };
 
 // A label whose text has a one-pixel highlight and shadow, so that it looks raised
@@ -45,3 +47,5 @@ private:
     bool transparent_ = false;
     bool showAccelChar_ = true;
 };
+
+} // namespace kp

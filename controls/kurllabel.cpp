@@ -11,6 +11,8 @@
 #include <QMenu>
 #include <QMouseEvent>
 
+namespace kp {
+
 namespace {
 
 constexpr TColor kLinkBlue = 0xFF0000;
@@ -91,3 +93,5 @@ void TKUrlLabel::contextMenuEvent(QContextMenuEvent* event) {
     popupMenu_->popup(event->globalPos());
     event->accept();
 }
+
+} // namespace kp

@@ -10,6 +10,8 @@
 
 class QMenu;
 
+namespace kp {
+
 // The number under which the hyperlink pointer is registered in the screen cursors.
 inline constexpr int kUrlLabelCursor = 5;
 
@@ -53,3 +55,5 @@ private:
     bool leftButtonDown_ = false;
     QMenu* popupMenu_ = nullptr;
 };
+
+} // namespace kp

@@ -3,8 +3,11 @@
 #include "engine/CabCallbacks.h"
 #include "platform/Files.h"
 #include "platform/LastError.h"
+#include "platform/Paths.h"
 
 #include <cstring>
+
+namespace kp {
 
 ERF CabError{};
 
@@ -44,16 +47,6 @@ CabContext::~CabContext() {
     }
 }
 
-std::string CabFolderPart(const std::string& CabFile) {
-    std::string::size_type separator = CabFile.find_last_of(kp::platform::kPathSeparator);
-    return separator == std::string::npos ? std::string() : CabFile.substr(0, separator + 1);
-}
-
-std::string CabNamePart(const std::string& CabFile) {
-    std::string::size_type separator = CabFile.find_last_of(kp::platform::kPathSeparator);
-    return separator == std::string::npos ? CabFile : CabFile.substr(separator + 1);
-}
-
 TCOMP CabCompressionType(TCompressionType CompType, std::int32_t LzxWindow) {
     unsigned type = static_cast<unsigned>(CompType) & 0xFF;
     unsigned window = CompType == ctLzx ? (static_cast<unsigned>(LzxWindow) & 0xFF) : 0;
@@ -80,10 +73,9 @@ std::unique_ptr<CabContext> CabCreate(const std::string& CabFile, const std::str
 
     CabError = ERF{};
     if (!copyName(parameters.szDisk, DiskName) ||
-        !copyName(parameters.szCab, CabNamePart(CabFile)) ||
-        !copyName(parameters.szCabPath, CabFolderPart(CabFile))) {
-        CabError =
-            ERF{FCIERR_CAB_FILE, static_cast<int>(kp::platform::kErrorFilenameTooLong), TRUE};
+        !copyName(parameters.szCab, platform::namePart(CabFile)) ||
+        !copyName(parameters.szCabPath, platform::folderPart(CabFile))) {
+        CabError = ERF{FCIERR_CAB_FILE, static_cast<int>(platform::kErrorFilenameTooLong), TRUE};
         return nullptr;
     }
 
@@ -131,3 +123,5 @@ bool CabDestroy(CabContext& Context) {
 ERF CabLastError() {
     return CabError;
 }
+
+} // namespace kp

@@ -10,6 +10,8 @@
 #include <memory>
 #include <string>
 
+namespace kp {
+
 // Per-file progress, called for every compressed block of the file being added.
 using TProgressProc = void (*)(const std::string& FileName, int Percent, bool& Abort);
 // The service is about to start the next cabinet of a set and asks for its names.
@@ -46,6 +48,8 @@ public:
 // The outcome of the most recent service call, for the whole process.
 extern ERF CabError;
 
+// CabFile's folder part (platform::folderPart) becomes the service's cabinet path and
+// its last component the cabinet's name; SetId keeps only its low 16 bits.
 std::unique_ptr<CabContext> CabCreate(const std::string& CabFile, const std::string& DiskName,
                                       std::int32_t FolderThreshold, std::int32_t CabinetSize,
                                       std::int32_t SetId, std::int32_t HeaderReserve,
@@ -60,7 +64,4 @@ std::string CabErrorText(const ERF& Error);
 // The service's compression type: the method's ordinal, and for LZX the window above it.
 TCOMP CabCompressionType(TCompressionType CompType, std::int32_t LzxWindow);
 
-// A cabinet path split as the service wants it: the folder part up to and including
-// the last separator (empty without one), and the name after it.
-std::string CabFolderPart(const std::string& CabFile);
-std::string CabNamePart(const std::string& CabFile);
+} // namespace kp

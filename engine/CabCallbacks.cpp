@@ -9,7 +9,9 @@
 
 #include <cstring>
 
-using namespace kp::platform;
+namespace kp {
+
+using namespace platform;
 
 namespace {
 
@@ -266,3 +268,5 @@ FNFCIGETOPENINFO(fciGetOpenInfo) {
         return handle;
     });
 }
+
+} // namespace kp

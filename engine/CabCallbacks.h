@@ -4,6 +4,8 @@
 
 #include "fci.h"
 
+namespace kp {
+
 FNFCIALLOC(fciAlloc);
 FNFCIFREE(fciFree);
 FNFCIOPEN(fciOpen);
@@ -21,3 +23,5 @@ FNFCIGETOPENINFO(fciGetOpenInfo);
 
 // The prefix of every temporary file of the service.
 inline constexpr const char* kTempFilePrefix = "kFw";
+
+} // namespace kp

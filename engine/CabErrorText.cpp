@@ -1,5 +1,7 @@
 #include "engine/CabBinding.h"
 
+namespace kp {
+
 std::string CabErrorText(const ERF& Error) {
     switch (Error.erfOper) {
     case FCIERR_NONE:
@@ -28,3 +30,5 @@ std::string CabErrorText(const ERF& Error) {
         return "Unknown error!";
     }
 }
+
+} // namespace kp

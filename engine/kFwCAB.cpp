@@ -1,13 +1,17 @@
 #include "engine/kFwCAB.h"
 
-#include "engine/EntryPaths.h"
-#include "platform/DirectorySearch.h"
+#include "cab_format.h"
+#include "engine/FolderWalk.h"
+#include "engine/StoredName.h"
 #include "platform/Files.h"
 
+#include <algorithm>
 #include <chrono>
 #include <random>
 
-using namespace kp::platform;
+namespace kp {
+
+using platform::kPathSeparator;
 
 tkFwCAB* CurrentCab = nullptr;
 
@@ -27,8 +31,8 @@ std::int32_t DrawSetId() {
 // handler leaves no service context and no temporary file behind.
 class RunGuard {
 public:
-    RunGuard(bool& running, std::unique_ptr<CabContext>& context)
-        : running(running), context(context) {
+    RunGuard(bool& running, BuildPhase& phase, std::unique_ptr<CabContext>& context)
+        : running(running), phase(phase), context(context) {
         running = true;
     }
     ~RunGuard() {
@@ -37,12 +41,14 @@ public:
             context.reset();
         }
         running = false;
+        phase = BuildPhase::Idle;
     }
     RunGuard(const RunGuard&) = delete;
     RunGuard& operator=(const RunGuard&) = delete;
 
 private:
     bool& running;
+    BuildPhase& phase;
     std::unique_ptr<CabContext>& context;
 };
 
@@ -63,45 +69,42 @@ tkFwCAB::~tkFwCAB() {
 
 std::int32_t tkFwCAB::LzxWindowFor(std::int32_t CompFactor) {
     std::int64_t window = static_cast<std::int64_t>(CompFactor) + 14;
-    if (window > 21) {
-        window = 21;
-    }
-    if (window < 15) {
-        window = 15;
-    }
-    return static_cast<std::int32_t>(window);
+    return static_cast<std::int32_t>(
+        std::clamp<std::int64_t>(window, cab::kLzxWindowBitsMin, cab::kLzxWindowBitsMax));
 }
 
 void tkFwCAB::BuildCabinet() {
     if (Running) {
         return;
     }
-    RunGuard guard(Running, Context);
+    RunGuard guard(Running, FPhase, Context);
 
-    ResetRunState();                       // 1
-    LzxWindow = LzxWindowFor(FCompFactor); // 2
-    if (!ConfirmCabinetAbsent()) {         // 3
+    FPhase = BuildPhase::Starting;
+    ResetRunState();
+    LzxWindow = LzxWindowFor(FCompFactor);
+    if (!ConfirmCabinetAbsent() || !CreateContext()) {
         return;
     }
-    if (!CreateContext()) { // 4
-        return;
-    }
-    FireMajorStatus(0); // 5
-    if (!Aborted) {     // 6
+    FireMajorStatus(0);
+    if (!Aborted) {
         FireMinorStatus("Scanning...", 0);
     }
-    if (Aborted) { // 7
+    if (Aborted) {
         ReportUserAbort();
         DestroyContext();
         return;
     }
-    CountAllFiles();    // 8
-    AddAllFiles();      // 9
-    ReportCompletion(); // 10
-    if (!Aborted) {     // 11
+    FPhase = BuildPhase::Counting;
+    CountAllFiles();
+    FPhase = BuildPhase::Adding;
+    AddAllFiles();
+    FPhase = BuildPhase::Finishing;
+    ReportCompletion();
+    if (!Aborted) {
+        FPhase = BuildPhase::Flushing;
         FlushContext();
     }
-    DestroyContext(); // 12
+    DestroyContext();
 }
 
 void tkFwCAB::ResetRunState() {
@@ -112,7 +115,7 @@ void tkFwCAB::ResetRunState() {
 }
 
 bool tkFwCAB::ConfirmCabinetAbsent() {
-    while (fileExists(FCabFile)) {
+    while (platform::fileExists(FCabFile)) {
         int Action = -1;
         FireError(kErrCabinetExists, 0, "Cabinet already exists", Action);
         if (Action == -1) {
@@ -147,10 +150,10 @@ void tkFwCAB::CountAllFiles() {
     const std::vector<std::string> addEntries = FAddFiles;
     const std::vector<std::string> recurseEntries = FRecurseFiles;
     for (const std::string& entry : addEntries) {
-        TotalFiles += CountFiles(EntryFolder(entry), EntryMask(entry), false);
+        TotalFiles += CountFiles(platform::folderPart(entry), platform::namePart(entry), false);
     }
     for (const std::string& entry : recurseEntries) {
-        TotalFiles += CountFiles(EntryFolder(entry), EntryMask(entry), true);
+        TotalFiles += CountFiles(platform::folderPart(entry), platform::namePart(entry), true);
     }
 }
 
@@ -161,15 +164,15 @@ void tkFwCAB::AddAllFiles() {
         if (Aborted) {
             return;
         }
-        std::string folder = EntryFolder(entry);
-        AddMatchingFiles(folder, EntryMask(entry), folder, false);
+        std::string folder = platform::folderPart(entry);
+        AddMatchingFiles(folder, platform::namePart(entry), folder, false);
     }
     for (const std::string& entry : recurseEntries) {
         if (Aborted) {
             return;
         }
-        std::string folder = EntryFolder(entry);
-        AddMatchingFiles(folder, EntryMask(entry), folder, true);
+        std::string folder = platform::folderPart(entry);
+        AddMatchingFiles(folder, platform::namePart(entry), folder, true);
     }
 }
 
@@ -202,53 +205,18 @@ void tkFwCAB::DestroyContext() {
     }
 }
 
-// Hidden and system folders, and links to folders, are not entered.
-std::vector<std::string> tkFwCAB::SubFolders(const std::string& Folder) {
-    std::vector<FoundEntry> entries;
-    findEntries(Folder + "*.*", kAttrDirectory, entries);
-    std::vector<std::string> names;
-    for (const FoundEntry& entry : entries) {
-        if ((entry.attributes & kAttrDirectory) && entry.name != "." && entry.name != "..") {
-            names.push_back(entry.name);
-        }
-    }
-    return names;
-}
-
-std::int32_t tkFwCAB::CountFiles(const std::string& Folder, const std::string& Mask,
-                                 bool Recursive) {
-    std::int32_t count = 0;
-    if (Recursive) {
-        for (const std::string& name : SubFolders(Folder)) {
-            count += CountFiles(Folder + name + kPathSeparator, Mask, true);
-        }
-    }
-    std::vector<FoundEntry> entries;
-    findEntries(Folder + Mask, kAttrAnyFile, entries);
-    for (const FoundEntry& entry : entries) {
-        if (!(entry.attributes & kAttrDirectory)) {
-            ++count;
-        }
-    }
-    return count;
-}
-
 void tkFwCAB::AddMatchingFiles(const std::string& Folder, const std::string& Mask,
                                const std::string& BaseFolder, bool Recursive) {
     if (Recursive) {
-        for (const std::string& name : SubFolders(Folder)) {
+        for (const std::string& name : EnteredSubFolders(Folder)) {
             AddMatchingFiles(Folder + name + kPathSeparator, Mask, BaseFolder, true);
         }
     }
-    std::vector<FoundEntry> entries;
-    findEntries(Folder + Mask, kAttrAnyFile, entries);
-    for (const FoundEntry& entry : entries) {
+    for (const std::string& name : MatchingFiles(Folder, Mask)) {
         if (Aborted) {
             return;
         }
-        if (!(entry.attributes & kAttrDirectory)) {
-            AddOneFile(Folder, entry.name, BaseFolder);
-        }
+        AddOneFile(Folder, name, BaseFolder);
     }
 }
 
@@ -318,6 +286,8 @@ void RelayNextCab(std::string& CabName, std::string& DiskName, int CabNo, int& D
     tkFwCAB* cab = CurrentCab;
     if (cab && cab->OnMessageNotify) {
         cab->OnMessageNotify(cab, CabName, DiskName, CabNo, DiskNo, Abort);
-        cab->setCabFile(CabFolderPart(cab->CabFile()) + CabName);
+        cab->setCabFile(platform::folderPart(cab->CabFile()) + CabName);
     }
 }
+
+} // namespace kp

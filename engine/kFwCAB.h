@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+namespace kp {
+
 class tkFwCAB;
 
 using TEncodeMajorUpdate =
@@ -30,6 +32,17 @@ enum : int {
     kErrAddOrFlush = 802,
     kErrCreate = 803,
     kErrCabinetExists = 804,
+};
+
+// Where a run of BuildCabinet is, so that a handler can tell the run's own reports from
+// those of the files it compresses without reading their texts.
+enum class BuildPhase {
+    Idle,      // no run
+    Starting,  // existence check, context creation, the first reports
+    Counting,  // the counting pass
+    Adding,    // the adding pass: progress reports are the compressed files'
+    Finishing, // the final reports
+    Flushing,  // the flush: only it can still fail
 };
 
 class tkFwCAB {
@@ -83,8 +96,10 @@ public:
     // Files found by the counting pass and handled so far in the current or last run.
     std::int32_t FilesFound() const { return TotalFiles; }
     std::int32_t FilesHandled() const { return DoneFiles; }
+    BuildPhase Phase() const { return FPhase; }
 
-    // The LZX window exponent that a compression factor selects, 15 to 21.
+    // The LZX window exponent that a compression factor selects: CompFactor + 14 held
+    // within the windows a cabinet allows (kp::cab::kLzxWindowBitsMin to Max).
     static std::int32_t LzxWindowFor(std::int32_t CompFactor);
 
 private:
@@ -98,12 +113,12 @@ private:
     void FlushContext();
     void DestroyContext();
 
-    std::int32_t CountFiles(const std::string& Folder, const std::string& Mask, bool Recursive);
+    // Folder and BaseFolder end with the separator or are empty (the current folder);
+    // Folder lies within BaseFolder, the folder of the entry being walked.
     void AddMatchingFiles(const std::string& Folder, const std::string& Mask,
                           const std::string& BaseFolder, bool Recursive);
     void AddOneFile(const std::string& Folder, const std::string& FileName,
                     const std::string& BaseFolder);
-    std::vector<std::string> SubFolders(const std::string& Folder);
     int OverallPercent() const;
 
     void FireMajorStatus(int Percent);
@@ -114,6 +129,9 @@ private:
     std::string FName;
     std::string FCabFile;
     std::string FDiskName;
+    // Form descriptions store only the values that differ from a property's default,
+    // so the defaults stay exactly as the component has always published them, odd as
+    // this one looks (it is not a power of two).
     std::int32_t FFolderSize = 831415;
     std::int32_t FDiskSize = 2147483647;
     std::int32_t FReserved = 0;
@@ -131,6 +149,7 @@ private:
     std::int32_t LzxWindow = 15;
     std::unique_ptr<CabContext> Context;
     std::string FCurrentFile;
+    BuildPhase FPhase = BuildPhase::Idle;
 };
 
 // The most recently constructed builder, or null once it is destroyed; the binding's
@@ -140,3 +159,5 @@ extern tkFwCAB* CurrentCab;
 // The procedures the builder hands to the binding as ProgressProc and NextCabProc.
 void RelayProgress(const std::string& FileName, int Percent, bool& Abort);
 void RelayNextCab(std::string& CabName, std::string& DiskName, int CabNo, int& DiskNo, bool& Abort);
+
+} // namespace kp

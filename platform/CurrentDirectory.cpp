@@ -21,8 +21,7 @@ std::string currentDirectory() {
 
 bool setCurrentDirectory(const std::string& path) {
     if (::chdir(path.c_str()) != 0) {
-        std::uint32_t error = errorFromErrno(errno);
-        setLastError(error == kErrorFileNotFound ? kErrorPathNotFound : error);
+        setLastError(folderErrorFromErrno(errno));
         return false;
     }
     setLastError(kErrorSuccess);

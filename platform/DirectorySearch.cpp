@@ -17,36 +17,46 @@ namespace {
 constexpr std::uint32_t kExcludable =
     kAttrHidden | kAttrSystem | kAttrVolumeId | kAttrDirectory | kAttrReparsePoint;
 
-// The entry as the search reports it, or false for a kind that is never reported.
+// The entry as a listing describes it, or false for one that is gone already.
 bool describe(int folderFd, const std::string& name, FoundEntry& entry) {
     struct stat status {};
     if (::fstatat(folderFd, name.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0) {
         return false;
     }
+    entry.name = name;
     bool isLink = S_ISLNK(status.st_mode);
     if (isLink && ::fstatat(folderFd, name.c_str(), &status, 0) != 0) {
-        return false;
+        entry.kind = EntryKind::DanglingLink;
+        entry.attributes = attributesOf(name, status.st_mode);
+        return true;
     }
-    if (!S_ISDIR(status.st_mode) && !S_ISREG(status.st_mode)) {
-        return false;
-    }
-    entry.name = name;
     entry.attributes = attributesOf(name, status.st_mode);
-    if (isLink && S_ISDIR(status.st_mode)) {
-        entry.attributes |= kAttrReparsePoint;
+    if (S_ISDIR(status.st_mode)) {
+        entry.kind = EntryKind::Folder;
+        if (isLink) {
+            entry.attributes |= kAttrReparsePoint;
+        }
+    } else if (S_ISREG(status.st_mode)) {
+        entry.kind = EntryKind::File;
+        entry.size = static_cast<std::uint64_t>(status.st_size);
+    } else {
+        entry.kind = EntryKind::Special;
     }
-    entry.size = S_ISREG(status.st_mode) ? static_cast<std::uint64_t>(status.st_size) : 0;
     return true;
 }
 
 } // namespace
 
-bool findEntries(const std::string& pattern, std::uint32_t admit,
-                 std::vector<FoundEntry>& entries) {
+bool admitted(const FoundEntry& entry, std::uint32_t admit) {
+    bool reportedKind = entry.kind == EntryKind::File || entry.kind == EntryKind::Folder;
+    return reportedKind && (entry.attributes & kExcludable & ~admit) == 0;
+}
+
+bool listEntries(const std::string& pattern, std::vector<FoundEntry>& entries) {
     entries.clear();
-    std::string::size_type slash = pattern.find_last_of(kPathSeparator);
-    std::string folder = slash == std::string::npos ? "." : pattern.substr(0, slash + 1);
-    std::string mask = slash == std::string::npos ? pattern : pattern.substr(slash + 1);
+    const std::string folderOfPattern = folderPart(pattern);
+    const std::string folder = folderOfPattern.empty() ? std::string(".") : folderOfPattern;
+    const std::string mask = namePart(pattern);
 
     if (auto fault = takeFault(FileOperation::Search, pattern)) {
         setLastError(*fault);
@@ -54,8 +64,7 @@ bool findEntries(const std::string& pattern, std::uint32_t admit,
     }
     std::unique_ptr<DIR, int (*)(DIR*)> directory(::opendir(folder.c_str()), &::closedir);
     if (!directory) {
-        std::uint32_t error = errorFromErrno(errno);
-        setLastError(error == kErrorFileNotFound ? kErrorPathNotFound : error);
+        setLastError(folderErrorFromErrno(errno));
         return false;
     }
     int folderFd = ::dirfd(directory.get());
@@ -65,17 +74,22 @@ bool findEntries(const std::string& pattern, std::uint32_t admit,
             continue;
         }
         FoundEntry entry;
-        if (!describe(folderFd, name, entry)) {
-            continue;
+        if (describe(folderFd, name, entry)) {
+            entries.push_back(std::move(entry));
         }
-        if ((entry.attributes & kExcludable & ~admit) != 0) {
-            continue;
-        }
-        entries.push_back(std::move(entry));
     }
     std::sort(entries.begin(), entries.end(),
               [](const FoundEntry& a, const FoundEntry& b) { return a.name < b.name; });
     setLastError(kErrorSuccess);
+    return true;
+}
+
+bool findEntries(const std::string& pattern, std::uint32_t admit,
+                 std::vector<FoundEntry>& entries) {
+    if (!listEntries(pattern, entries)) {
+        return false;
+    }
+    std::erase_if(entries, [admit](const FoundEntry& entry) { return !admitted(entry, admit); });
     return true;
 }
 

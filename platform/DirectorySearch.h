@@ -9,10 +9,18 @@
 
 namespace kp::platform {
 
+enum class EntryKind {
+    File,         // a regular file, or a link to one
+    Folder,       // a folder, or a link to one (which carries kAttrReparsePoint)
+    Special,      // a FIFO, socket or device, which a search never reports
+    DanglingLink, // a link whose target cannot be reached, which a search never reports
+};
+
 struct FoundEntry {
     std::string name;
     std::uint32_t attributes = 0;
     std::uint64_t size = 0;
+    EntryKind kind = EntryKind::File;
 };
 
 // Lists the entries of `pattern` (a folder part, possibly empty for the current folder,
@@ -22,5 +30,13 @@ struct FoundEntry {
 // and dangling links never are), and never "." or "..". Returns false, with
 // kErrorPathNotFound, when the folder cannot be listed; an empty result is success.
 bool findEntries(const std::string& pattern, std::uint32_t admit, std::vector<FoundEntry>& entries);
+
+// Every entry of `pattern` but "." and "..", whatever its kind and attributes, in the
+// same order: what findEntries would report and what it would leave out, for callers
+// that must say what a search passes over.
+bool listEntries(const std::string& pattern, std::vector<FoundEntry>& entries);
+
+// Whether findEntries with `admit` reports the entry.
+bool admitted(const FoundEntry& entry, std::uint32_t admit);
 
 } // namespace kp::platform

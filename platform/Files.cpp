@@ -88,9 +88,7 @@ std::uint32_t attributesOf(const std::string& name, unsigned mode) {
     std::uint32_t attributes = 0;
     // A folder named with a trailing separator is still judged by its own name.
     std::string::size_type end = name.find_last_not_of(kPathSeparator);
-    std::string trimmed = end == std::string::npos ? std::string() : name.substr(0, end + 1);
-    std::string::size_type slash = trimmed.find_last_of(kPathSeparator);
-    std::string last = slash == std::string::npos ? trimmed : trimmed.substr(slash + 1);
+    std::string last = namePart(end == std::string::npos ? std::string() : name.substr(0, end + 1));
     if (!last.empty() && last[0] == '.' && last != "." && last != "..") {
         attributes |= kAttrHidden;
     }
@@ -120,8 +118,8 @@ FileHandle openFile(const std::string& path, FileAccess access, FileDisposition 
     if (fd < 0) {
         std::uint32_t error = errorFromErrno(errno);
         // Windows tells a missing folder on the way from a missing file.
-        if (error == kErrorFileNotFound && path.find(kPathSeparator) != std::string::npos) {
-            std::string folder = path.substr(0, path.find_last_of(kPathSeparator));
+        std::string folder = folderPart(path);
+        if (error == kErrorFileNotFound) {
             struct stat folderStatus {};
             if (!folder.empty() &&
                 (::stat(folder.c_str(), &folderStatus) != 0 || !S_ISDIR(folderStatus.st_mode))) {

@@ -5,9 +5,9 @@
 #include <ctime>
 #include <string>
 
-namespace kp::platform {
+#include "platform/Paths.h"
 
-constexpr char kPathSeparator = '/';
+namespace kp::platform {
 
 // Attribute bits with Windows' values. On this platform a name starting with '.'
 // is hidden, a file its owner cannot write is read-only, every regular file has

@@ -63,6 +63,11 @@ std::uint32_t errorFromErrno(int errnoValue, bool writing) {
     }
 }
 
+std::uint32_t folderErrorFromErrno(int errnoValue) {
+    std::uint32_t error = errorFromErrno(errnoValue);
+    return error == kErrorFileNotFound ? kErrorPathNotFound : error;
+}
+
 bool failWithErrno(bool writing) {
     setLastError(errorFromErrno(errno, writing));
     return false;

@@ -40,6 +40,10 @@ void setLastError(std::uint32_t code);
 // from one on reading.
 std::uint32_t errorFromErrno(int errnoValue, bool writing = false);
 
+// The code for a failure to reach a folder: a folder that does not exist is "path not
+// found", as Windows reports it, where errno alone would say "file not found".
+std::uint32_t folderErrorFromErrno(int errnoValue);
+
 // Sets the last error from errno and returns false, for one-line failure paths.
 bool failWithErrno(bool writing = false);
 

@@ -15,18 +15,12 @@ namespace kp::platform {
 std::string tempFolder() {
     const char* fromEnvironment = std::getenv("TMPDIR");
     std::string folder = fromEnvironment && *fromEnvironment ? fromEnvironment : "/tmp";
-    if (folder.back() != kPathSeparator) {
-        folder += kPathSeparator;
-    }
     setLastError(kErrorSuccess);
-    return folder;
+    return withTrailingSeparator(folder);
 }
 
 std::string createUniqueTempFile(const std::string& folder, const std::string& prefix) {
-    std::string directory = folder;
-    if (!directory.empty() && directory.back() != kPathSeparator) {
-        directory += kPathSeparator;
-    }
+    std::string directory = withTrailingSeparator(folder);
     if (auto fault = takeFault(FileOperation::TempName, directory + prefix)) {
         setLastError(*fault);
         return {};
@@ -37,8 +31,7 @@ std::string createUniqueTempFile(const std::string& folder, const std::string& p
     name.push_back('\0');
     int fd = ::mkostemps(name.data(), static_cast<int>(suffix.size()), O_CLOEXEC);
     if (fd < 0) {
-        std::uint32_t error = errorFromErrno(errno);
-        setLastError(error == kErrorFileNotFound ? kErrorPathNotFound : error);
+        setLastError(folderErrorFromErrno(errno));
         return {};
     }
     ::close(fd);

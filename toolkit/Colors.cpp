@@ -1,5 +1,7 @@
 #include "Colors.h"
 
+namespace kp {
+
 QColor ColorFromTColor(TColor color) {
     return QColor(static_cast<int>(color & 0xFFu), static_cast<int>((color >> 8) & 0xFFu),
                   static_cast<int>((color >> 16) & 0xFFu));
@@ -10,3 +12,5 @@ TColor TColorFromColor(const QColor& color) {
     return static_cast<TColor>(rgb.red()) | (static_cast<TColor>(rgb.green()) << 8) |
            (static_cast<TColor>(rgb.blue()) << 16);
 }
+
+} // namespace kp

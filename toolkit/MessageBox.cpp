@@ -5,6 +5,8 @@
 #include <QApplication>
 #include <QMessageBox>
 
+namespace kp {
+
 namespace {
 
 QMessageBox::Icon ToQtIcon(MessageIcon icon) {
@@ -91,3 +93,5 @@ MessageResult RecordedMessageBoxes::Respond(const MessageBoxRequest& request) {
     answers_.pop_front();
     return answer;
 }
+
+} // namespace kp

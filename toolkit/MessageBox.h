@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+namespace kp {
+
 enum class MessageIcon { None, Information, Warning, Error, Question };
 
 enum class MessageButtons { OK, YesNo };
@@ -49,3 +51,5 @@ private:
     std::vector<MessageBoxRequest> boxes_;
     MessageBoxResponder previous_;
 };
+
+} // namespace kp

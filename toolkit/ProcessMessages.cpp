@@ -2,8 +2,12 @@
 
 #include <QCoreApplication>
 
+namespace kp {
+
 void ProcessMessages() {
     if (QCoreApplication::instance() != nullptr) {
         QCoreApplication::processEvents(QEventLoop::AllEvents);
     }
 }
+
+} // namespace kp

@@ -2,6 +2,8 @@
 
 #include <map>
 
+namespace kp {
+
 namespace {
 
 std::map<int, QCursor> BuiltInCursors() {
@@ -45,3 +47,5 @@ QCursor ScreenCursor(int number) {
 void SetScreenCursor(int number, const QCursor& cursor) {
     CursorTable()[number] = cursor;
 }
+
+} // namespace kp

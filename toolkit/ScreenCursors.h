@@ -2,6 +2,8 @@
 
 #include <QCursor>
 
+namespace kp {
+
 // The application's table of screen cursors: a number names a pointer shape, so a
 // control can say "cursor 5" and get whatever the program registered under 5.
 // The negative numbers are the built-in shapes and are filled in from the start.
@@ -32,3 +34,5 @@ QCursor ScreenCursor(int number);
 
 // Registers cursor under number, replacing what was there.
 void SetScreenCursor(int number, const QCursor& cursor);
+
+} // namespace kp

@@ -4,6 +4,8 @@
 
 #include <QDesktopServices>
 
+namespace kp {
+
 namespace {
 
 bool IsOpenableScheme(const QString& scheme) {
@@ -57,3 +59,5 @@ ShellOpener SetShellOpener(ShellOpener opener) {
     CurrentOpener() = std::move(opener);
     return previous;
 }
+
+} // namespace kp

@@ -5,6 +5,8 @@
 
 #include <functional>
 
+namespace kp {
+
 // Asks the desktop to open target with its associated program (a browser for a web
 // address, the mail program for a mail address). The target is handed on exactly as
 // given; the result says whether the desktop took the request.
@@ -21,3 +23,5 @@ using ShellOpener = std::function<bool(const QString& target)>;
 // Installs an opener in place of the desktop and returns the one it replaces; an
 // empty opener brings back the desktop.
 ShellOpener SetShellOpener(ShellOpener opener);
+
+} // namespace kp

@@ -2,6 +2,8 @@
 
 #include <QFile>
 
+namespace kp {
+
 QString ToQString(const std::string& text) {
     return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
 }
@@ -30,3 +32,5 @@ QString TrimBlanks(const QString& text) {
     }
     return text.mid(first, end - first);
 }
+
+} // namespace kp

@@ -4,6 +4,8 @@
 
 #include <string>
 
+namespace kp {
+
 // Our strings are UTF-8 std::string away from Qt; these are the only crossings.
 QString ToQString(const std::string& text);
 std::string ToStdString(const QString& text);
@@ -17,5 +19,4 @@ std::string PathFromQString(const QString& path);
 // Removes leading and trailing blanks: spaces and control characters.
 QString TrimBlanks(const QString& text);
 
-// The separator between path components on this platform.
-inline constexpr char kPathSeparator[] = "/";
+} // namespace kp

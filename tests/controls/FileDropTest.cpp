@@ -10,6 +10,8 @@
 
 #include <memory>
 
+namespace kp::test {
+
 namespace {
 
 using Paths = std::vector<std::string>;
@@ -198,3 +200,5 @@ TEST_F(FileDropTest, AControlDestroyedFirstLeavesNoDanglingHook) {
     EXPECT_TRUE(DragOnto(second, {File("/tmp/y")}).dropped);
     drop.reset();
 }
+
+} // namespace kp::test

@@ -11,6 +11,8 @@
 
 #include <memory>
 
+namespace kp::test {
+
 namespace {
 
 const QColor kSurface(255, 255, 255);
@@ -275,3 +277,5 @@ TEST(Label3D, SettingTheSameStyleDoesNotRepaint) {
     QApplication::processEvents();
     EXPECT_GT(label.paints, before);
 }
+
+} // namespace kp::test

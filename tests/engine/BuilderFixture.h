@@ -6,6 +6,8 @@
 
 #include <filesystem>
 
+namespace kp::test {
+
 class BuilderFixture : public EngineFixture {
 protected:
     void SetUp() override {
@@ -22,3 +24,5 @@ protected:
     EventRecorder recorder{cab};
     std::string cabPath;
 };
+
+} // namespace kp::test

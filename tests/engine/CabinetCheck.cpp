@@ -9,6 +9,8 @@
 #include <sstream>
 #include <sys/wait.h>
 
+namespace kp::test {
+
 namespace fs = std::filesystem;
 
 std::string readFileBytes(const std::string& path) {
@@ -16,6 +18,15 @@ std::string readFileBytes(const std::string& path) {
     std::ostringstream bytes;
     bytes << in.rdbuf();
     return bytes.str();
+}
+
+unsigned cabinetU8(const std::string& bytes, std::size_t offset) {
+    EXPECT_LT(offset, bytes.size()) << "the cabinet ends before the field";
+    return offset < bytes.size() ? static_cast<unsigned char>(bytes[offset]) : 0;
+}
+
+unsigned cabinetU16(const std::string& bytes, std::size_t offset) {
+    return cabinetU8(bytes, offset) | cabinetU8(bytes, offset + 1) << 8;
 }
 
 std::string randomBytes(std::size_t size, unsigned seed) {
@@ -105,3 +116,5 @@ std::vector<std::string> leftoverTempFiles(const std::string& folder) {
     }
     return names;
 }
+
+} // namespace kp::test

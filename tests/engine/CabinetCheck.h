@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+namespace kp::test {
+
 struct CabinetFile {
     std::string name;
     std::string data;
@@ -30,7 +32,14 @@ std::map<std::string, std::string> extractWithCabextract(const std::string& firs
 std::map<std::string, std::string> readTree(const std::string& folder);
 
 std::string readFileBytes(const std::string& path);
+
+// The 8- or 16-bit field of a cabinet file's bytes at `offset` (one of cab_format.h's
+// names); the test fails and 0 comes back when the bytes end before it.
+unsigned cabinetU8(const std::string& bytes, std::size_t offset);
+unsigned cabinetU16(const std::string& bytes, std::size_t offset);
 std::string randomBytes(std::size_t size, unsigned seed);
 
 // Temporary files of the cabinet service left in `folder`.
 std::vector<std::string> leftoverTempFiles(const std::string& folder);
+
+} // namespace kp::test

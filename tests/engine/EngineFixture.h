@@ -9,6 +9,8 @@
 #include <cstdlib>
 #include <gtest/gtest.h>
 
+namespace kp::test {
+
 class EngineFixture : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -35,3 +37,5 @@ private:
     bool hadTmpdir = false;
     std::string savedTmpdir;
 };
+
+} // namespace kp::test

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+namespace kp::test {
+
 class EventRecorder {
 public:
     explicit EventRecorder(tkFwCAB& cab) { attach(cab); }
@@ -15,7 +17,7 @@ public:
         cab.OnMajorStatus = [this](tkFwCAB* sender, const std::string& cabName, int percent,
                                    bool& abort) {
             senders.push_back(sender);
-            events.push_back("major " + std::to_string(percent));
+            record(sender, "major " + std::to_string(percent));
             if (onMajor) {
                 onMajor(cabName, percent, abort);
             }
@@ -24,11 +26,11 @@ public:
                                    bool& abort) {
             senders.push_back(sender);
             if (file == "Scanning..." || file.empty()) {
-                events.push_back("minor '" + file + "' " + std::to_string(percent));
+                record(sender, "minor '" + file + "' " + std::to_string(percent));
             } else {
                 std::string line = "progress " + file.substr(file.find_last_of('/') + 1);
                 if (events.empty() || events.back() != line) {
-                    events.push_back(line);
+                    record(sender, line);
                 }
             }
             if (onMinor) {
@@ -38,7 +40,7 @@ public:
         cab.OnMessageNotify = [this](tkFwCAB* sender, std::string& cabName, std::string& diskName,
                                      int cabNo, int& diskNo, bool& abort) {
             senders.push_back(sender);
-            events.push_back("next " + std::to_string(cabNo));
+            record(sender, "next " + std::to_string(cabNo));
             if (onNext) {
                 onNext(cabName, diskName, cabNo, diskNo, abort);
             }
@@ -46,8 +48,8 @@ public:
         cab.OnErrorNotify = [this](tkFwCAB* sender, int errId, int apiCode, const std::string& text,
                                    int& action) {
             senders.push_back(sender);
-            events.push_back("error " + std::to_string(errId) + " " + std::to_string(apiCode) +
-                             " " + text + " [" + std::to_string(action) + "]");
+            record(sender, "error " + std::to_string(errId) + " " + std::to_string(apiCode) + " " +
+                               text + " [" + std::to_string(action) + "]");
             if (onError) {
                 onError(errId, action);
             }
@@ -55,6 +57,8 @@ public:
     }
 
     std::vector<std::string> events;
+    // The phase the sender was in at each of the events.
+    std::vector<BuildPhase> phases;
     std::vector<tkFwCAB*> senders;
     std::function<void(const std::string& cabName, int percent, bool& abort)> onMajor;
     std::function<void(const std::string& file, int percent, bool& abort)> onMinor;
@@ -62,4 +66,12 @@ public:
                        bool& abort)>
         onNext;
     std::function<void(int errId, int& action)> onError;
+
+private:
+    void record(tkFwCAB* sender, const std::string& event) {
+        events.push_back(event);
+        phases.push_back(sender ? sender->Phase() : BuildPhase::Idle);
+    }
 };
+
+} // namespace kp::test

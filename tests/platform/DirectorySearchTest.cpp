@@ -11,6 +11,8 @@
 
 using namespace kp::platform;
 
+namespace kp::test {
+
 namespace {
 
 std::vector<std::string> namesOf(const std::vector<FoundEntry>& entries) {
@@ -85,6 +87,22 @@ TEST(DirectorySearchTest, LinksToFoldersAreMarkedAndSpecialFilesLeftOut) {
     EXPECT_EQ(entries[0].attributes, kAttrArchive);
     EXPECT_EQ(entries[0].size, 5u);
     EXPECT_EQ(entries[1].attributes, kAttrDirectory | kAttrReparsePoint);
+
+    // A full listing keeps what the search leaves out, each with its kind.
+    ASSERT_TRUE(listEntries(all, entries));
+    std::vector<std::pair<std::string, EntryKind>> kinds;
+    for (const FoundEntry& entry : entries) {
+        kinds.emplace_back(entry.name, entry.kind);
+        EXPECT_EQ(admitted(entry, kAttrAnyFile | kAttrReparsePoint),
+                  entry.kind == EntryKind::File || entry.kind == EntryKind::Folder)
+            << entry.name;
+    }
+    EXPECT_EQ(kinds,
+              (std::vector<std::pair<std::string, EntryKind>>{{"alias", EntryKind::File},
+                                                              {"dangling", EntryKind::DanglingLink},
+                                                              {"loop", EntryKind::Folder},
+                                                              {"pipe", EntryKind::Special},
+                                                              {"real", EntryKind::Folder}}));
 }
 
 TEST(DirectorySearchTest, MissingFolderAndInjectedFaultFail) {
@@ -114,3 +132,5 @@ TEST(DirectorySearchTest, PatternWithoutFolderSearchesCurrentDirectory) {
 }
 
 } // namespace
+
+} // namespace kp::test

@@ -6,6 +6,8 @@
 
 using namespace kp::platform;
 
+namespace kp::test {
+
 namespace {
 
 class DosTimeTest : public ::testing::Test {
@@ -56,3 +58,5 @@ TEST_F(DosTimeTest, RefusesYearsDosCannotHold) {
 }
 
 } // namespace
+
+} // namespace kp::test

@@ -8,6 +8,8 @@
 
 using namespace kp::platform;
 
+namespace kp::test {
+
 namespace {
 
 class FilesTest : public ::testing::Test {
@@ -151,13 +153,6 @@ TEST_F(FilesTest, InjectedWriteAndCloseFaults) {
     EXPECT_EQ(lastError(), kErrorInvalidHandle);
 }
 
-TEST(LastErrorTest, ErrnoValuesMapToWindowsCodes) {
-    EXPECT_EQ(errorFromErrno(ENOENT), kErrorFileNotFound);
-    EXPECT_EQ(errorFromErrno(ENOSPC), kErrorDiskFull);
-    EXPECT_EQ(errorFromErrno(EIO, false), kErrorReadFault);
-    EXPECT_EQ(errorFromErrno(EIO, true), kErrorWriteFault);
-    EXPECT_EQ(systemErrorMessage(kErrorAccessDenied), "Access is denied.");
-    EXPECT_EQ(systemErrorMessage(99999), "Unknown error 99999.");
-}
-
 } // namespace
+
+} // namespace kp::test

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+namespace kp::test {
+
 class ScratchFolder {
 public:
     ScratchFolder() {
@@ -47,3 +49,5 @@ public:
 private:
     std::string root;
 };
+
+} // namespace kp::test

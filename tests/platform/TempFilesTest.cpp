@@ -9,6 +9,8 @@
 
 using namespace kp::platform;
 
+namespace kp::test {
+
 namespace {
 
 class TempFilesTest : public ::testing::Test {
@@ -62,3 +64,5 @@ TEST_F(TempFilesTest, MissingFolderAndInjectedFaultFail) {
 }
 
 } // namespace
+
+} // namespace kp::test

@@ -4,6 +4,8 @@
 
 using kp::platform::matchesMask;
 
+namespace kp::test {
+
 TEST(WildcardTest, StarDotStarMatchesNamesWithAndWithoutDots) {
     EXPECT_TRUE(matchesMask("README", "*.*"));
     EXPECT_TRUE(matchesMask("a.b.c", "*.*"));
@@ -26,3 +28,5 @@ TEST(WildcardTest, StarsBacktrackAndCaseCounts) {
     EXPECT_TRUE(matchesMask("", "*"));
     EXPECT_FALSE(matchesMask("a", ""));
 }
+
+} // namespace kp::test

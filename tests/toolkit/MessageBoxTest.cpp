@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+namespace kp::test {
+
 TEST(MessageBox, RecordsEachBoxAndAnswersInQueuedOrder) {
     RecordedMessageBoxes boxes({MessageResult::No, MessageResult::Yes});
 
@@ -54,3 +56,5 @@ TEST(MessageBox, ReplacingTheResponderHandsBackThePreviousOne) {
     ASSERT_TRUE(static_cast<bool>(mine));
     EXPECT_EQ(mine({}), MessageResult::No);
 }
+
+} // namespace kp::test

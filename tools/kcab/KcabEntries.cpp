@@ -1,84 +1,40 @@
 #include "KcabEntries.h"
 
-#include "platform/DirectorySearch.h"
-#include "platform/Files.h"
-#include "platform/Wildcard.h"
-
-#include <algorithm>
+#include "engine/FolderWalk.h"
+#include "platform/Paths.h"
 
 #include <filesystem>
 #include <sys/stat.h>
 
-namespace fs = std::filesystem;
-using namespace kp::platform;
-
+namespace kp {
 namespace {
+
+namespace fs = std::filesystem;
+using platform::withTrailingSeparator;
 
 bool hasWildcard(const std::string& text) {
     return text.find_first_of("*?") != std::string::npos;
 }
 
-std::string withSeparator(std::string folder) {
-    if (folder.empty() || folder.back() != kPathSeparator) {
-        folder += kPathSeparator;
+const char* describeLeftOut(LeftOutReason reason) {
+    switch (reason) {
+    case LeftOutReason::HiddenFolder:
+        return "hidden folder, not entered";
+    case LeftOutReason::LinkToFolder:
+        return "link to a folder, not entered";
+    case LeftOutReason::DanglingLink:
+        return "dangling link, left out";
+    case LeftOutReason::NotARegularFile:
+        return "not a regular file, left out";
     }
-    return folder;
+    return "left out";
 }
 
-bool matchesAnyFile(const std::string& folder, const std::string& mask, bool recursive) {
-    std::vector<FoundEntry> found;
-    findEntries(folder + mask, kAttrAnyFile, found);
-    for (const FoundEntry& entry : found) {
-        if (!(entry.attributes & kAttrDirectory)) {
-            return true;
-        }
-    }
-    if (!recursive) {
-        return false;
-    }
-    findEntries(folder + "*.*", kAttrDirectory, found);
-    for (const FoundEntry& entry : found) {
-        if ((entry.attributes & kAttrDirectory) &&
-            matchesAnyFile(folder + entry.name + kPathSeparator, mask, true)) {
-            return true;
-        }
-    }
-    return false;
-}
-
-// Notes what the builder's walk of `folder` will pass over, as the platform's directory
-// search and the builder's rules decide it.
+// Notes what the builder's walk of `folder` will pass over.
 void noteLeftOut(const std::string& folder, const std::string& mask, bool recursive,
                  std::vector<std::string>& warnings) {
-    std::error_code error;
-    std::vector<fs::directory_entry> items;
-    for (const auto& item : fs::directory_iterator(folder, error)) {
-        items.push_back(item);
-    }
-    std::sort(items.begin(), items.end());
-    for (const fs::directory_entry& item : items) {
-        std::string name = item.path().filename().string();
-        std::string path = folder + name;
-        fs::file_status target = item.status(error);
-        bool isLink = item.is_symlink(error);
-        if (fs::is_directory(target)) {
-            if (!recursive) {
-                continue;
-            }
-            if (isLink) {
-                warnings.push_back(path + ": link to a folder, not entered");
-            } else if (name[0] == '.') {
-                warnings.push_back(path + ": hidden folder, not entered");
-            } else {
-                noteLeftOut(withSeparator(path), mask, true, warnings);
-            }
-        } else if (!matchesMask(name, mask)) {
-            continue;
-        } else if (isLink && !fs::exists(target)) {
-            warnings.push_back(path + ": dangling link, left out");
-        } else if (!fs::is_regular_file(target)) {
-            warnings.push_back(path + ": not a regular file, left out");
-        }
+    for (const LeftOutEntry& entry : LeftOutEntries(folder, mask, recursive)) {
+        warnings.push_back(entry.Path + ": " + describeLeftOut(entry.Reason));
     }
 }
 
@@ -102,23 +58,22 @@ std::string absoluteKcabPath(const std::string& path, const std::string& current
         fs::path whole = fs::weakly_canonical(anchored, ignored);
         return ignored ? anchored.string() : whole.string();
     }
-    return withSeparator(canonicalParent.string()) + last;
+    return withTrailingSeparator(canonicalParent.string()) + last;
 }
 
 bool resolveKcabPaths(const std::vector<std::string>& paths, bool recursive,
                       const std::string& currentFolder, KcabEntries& entries, std::string& error) {
     for (const std::string& given : paths) {
         std::string path = absoluteKcabPath(given, currentFolder);
-        std::string::size_type separator = path.find_last_of(kPathSeparator);
-        std::string folder = path.substr(0, separator + 1);
-        std::string last = path.substr(separator + 1);
+        std::string folder = platform::folderPart(path);
+        std::string last = platform::namePart(path);
 
         struct stat status {};
         bool exists = ::stat(path.c_str(), &status) == 0;
         if (exists && S_ISDIR(status.st_mode)) {
-            std::string entry = withSeparator(path) + "*.*";
+            std::string entry = withTrailingSeparator(path) + "*.*";
             (recursive ? entries.recurseFiles : entries.addFiles).push_back(entry);
-            noteLeftOut(withSeparator(path), "*.*", recursive, entries.warnings);
+            noteLeftOut(withTrailingSeparator(path), "*.*", recursive, entries.warnings);
             continue;
         }
         if (exists && S_ISREG(status.st_mode)) {
@@ -140,10 +95,12 @@ bool resolveKcabPaths(const std::vector<std::string>& paths, bool recursive,
             return false;
         }
         (recursive ? entries.recurseFiles : entries.addFiles).push_back(path);
-        if (!matchesAnyFile(folder, last, recursive)) {
+        if (CountFiles(folder, last, recursive) == 0) {
             entries.warnings.push_back(given + ": matches no file");
         }
         noteLeftOut(folder, last, recursive, entries.warnings);
     }
     return true;
 }
+
+} // namespace kp

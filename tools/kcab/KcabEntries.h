@@ -4,12 +4,13 @@
 #include <string>
 #include <vector>
 
+namespace kp {
+
 struct KcabEntries {
     std::vector<std::string> addFiles;
     std::vector<std::string> recurseFiles;
-    // Masks that match no file, and whatever the builder will leave out (hidden folders
-    // and links to folders under -r, FIFOs, sockets, devices and dangling links): shown,
-    // since nothing may be skipped silently.
+    // Masks that match no file, and whatever the builder's walk will leave out
+    // (LeftOutEntries): shown, since nothing may be skipped silently.
     std::vector<std::string> warnings;
 };
 
@@ -21,3 +22,5 @@ bool resolveKcabPaths(const std::vector<std::string>& paths, bool recursive,
 // The absolute form of a path: anchored at `currentFolder`, its folder part made
 // canonical where it exists, its last component kept as written.
 std::string absoluteKcabPath(const std::string& path, const std::string& currentFolder);
+
+} // namespace kp

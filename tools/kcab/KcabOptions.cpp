@@ -3,6 +3,8 @@
 #include <charconv>
 #include <limits>
 
+namespace kp {
+
 const char* const kKcabHelp = R"(Usage: kcab [options] -o OUT.cab PATH...
 
 Packs files into a Microsoft Cabinet file.
@@ -85,7 +87,7 @@ bool parseMethod(const std::string& text, KcabOptions& options) {
     }
     if (text == "lzx") {
         options.method = ctLzx;
-        options.lzxWindow = 21;
+        options.lzxWindow = cab::kLzxWindowBitsMax;
         return true;
     }
     if (text.rfind("lzx:", 0) == 0) {
@@ -93,7 +95,7 @@ bool parseMethod(const std::string& text, KcabOptions& options) {
         const char* first = text.data() + 4;
         const char* last = text.data() + text.size();
         auto [end, failure] = std::from_chars(first, last, window);
-        if (failure != std::errc() || end != last || window < 15 || window > 21) {
+        if (failure != std::errc() || end != last || !cab::isLzxWindowBits(window)) {
             return false;
         }
         options.method = ctLzx;
@@ -103,17 +105,126 @@ bool parseMethod(const std::string& text, KcabOptions& options) {
     return false;
 }
 
-// Splits "--name=value" and finds the value of an option that takes one.
-bool takeValue(const std::vector<std::string>& arguments, std::size_t& index,
-               const std::string& inlineValue, bool hasInline, std::string& value) {
-    if (hasInline) {
-        value = inlineValue;
-        return true;
-    }
-    if (index + 1 >= arguments.size()) {
+bool parseStoredPaths(const std::string& text, KcabOptions& options) {
+    if (text == "none") {
+        options.storedPaths = StoredPaths::None;
+    } else if (text == "full") {
+        options.storedPaths = StoredPaths::Full;
+    } else if (text == "relative") {
+        options.storedPaths = StoredPaths::Relative;
+    } else {
         return false;
     }
-    value = arguments[++index];
+    return true;
+}
+
+// A byte count option between `low` and `high`, both within what the builder's
+// 32-bit properties can hold as a bit pattern.
+bool parseSizeOption(const std::string& name, const std::string& value, std::uint64_t low,
+                     std::uint64_t high, std::int32_t& size, std::string& error) {
+    std::uint64_t bytes = 0;
+    if (!parseBytes(value, low, high, bytes)) {
+        error = name + " wants " + std::to_string(low) + " to " + std::to_string(high) +
+                " bytes, not '" + value + "'";
+        return false;
+    }
+    size = static_cast<std::int32_t>(static_cast<std::uint32_t>(bytes));
+    return true;
+}
+
+// A switch that takes no value, alone (-r, --recursive) or in a group (-rfq).
+bool applySwitch(const std::string& name, KcabOptions& options) {
+    if (name == "-h" || name == "--help") {
+        options.help = true;
+    } else if (name == "-r" || name == "--recursive") {
+        options.recursive = true;
+    } else if (name == "-f" || name == "--force") {
+        options.replace = true;
+    } else if (name == "-q" || name == "--quiet") {
+        options.quiet = true;
+    } else {
+        return false;
+    }
+    return true;
+}
+
+bool takesValue(const std::string& name) {
+    return name == "-o" || name == "--output" || name == "-m" || name == "--method" ||
+           name == "--folder-size" || name == "--cabinet-size" || name == "--paths";
+}
+
+// An option that takes a value; `name` is one that takesValue() accepts.
+bool applyValue(const std::string& name, const std::string& value, KcabOptions& options,
+                std::string& error) {
+    if (name == "-o" || name == "--output") {
+        options.output = value;
+    } else if (name == "-m" || name == "--method") {
+        if (!parseMethod(value, options)) {
+            error = "unknown method '" + value +
+                    "' (none, mszip, lzx or lzx:" + std::to_string(cab::kLzxWindowBitsMin) +
+                    " to lzx:" + std::to_string(cab::kLzxWindowBitsMax) + ")";
+            return false;
+        }
+    } else if (name == "--folder-size") {
+        // 2 GiB itself is allowed: the builder holds it as the int32 with the top bit set.
+        return parseSizeOption(name, value, 1, 2147483648ULL, options.folderSize, error);
+    } else if (name == "--cabinet-size") {
+        return parseSizeOption(name, value, 1, 2147483647ULL, options.cabinetSize, error);
+    } else if (name == "--paths") {
+        if (!parseStoredPaths(value, options)) {
+            error = "--paths wants none, full or relative, not '" + value + "'";
+            return false;
+        }
+    }
+    return true;
+}
+
+// An argument that starts with '-': the option's name and, when written into the
+// same argument ("--name=value", "-oOUT"), its value.
+struct OptionArgument {
+    std::string name;
+    std::string inlineValue;
+    bool hasInline = false;
+};
+
+OptionArgument splitOption(const std::string& argument) {
+    OptionArgument option{argument, "", false};
+    if (argument.rfind("--", 0) == 0) {
+        std::string::size_type equals = argument.find('=');
+        if (equals != std::string::npos) {
+            option = {argument.substr(0, equals), argument.substr(equals + 1), true};
+        }
+    } else if (argument.size() > 2 && takesValue(argument.substr(0, 2))) {
+        option = {argument.substr(0, 2), argument.substr(2), true};
+    }
+    return option;
+}
+
+// Grouped single-letter switches such as -rfq.
+bool applySwitchGroup(const std::string& argument, KcabOptions& options, std::string& error) {
+    for (char flag : argument.substr(1)) {
+        std::string name = {'-', flag};
+        if (name == "-h" || !applySwitch(name, options)) {
+            error = "unknown option '" + name + "' in '" + argument + "'";
+            return false;
+        }
+    }
+    return true;
+}
+
+// What every run needs once all arguments are read.
+bool checkComplete(const KcabOptions& options, std::string& error) {
+    if (options.help) {
+        return true;
+    }
+    if (options.output.empty()) {
+        error = "no output cabinet given (-o OUT.cab)";
+        return false;
+    }
+    if (options.paths.empty()) {
+        error = "nothing to pack: give at least one PATH";
+        return false;
+    }
     return true;
 }
 
@@ -132,119 +243,33 @@ bool parseKcabOptions(const std::vector<std::string>& arguments, KcabOptions& op
             optionsEnded = true;
             continue;
         }
-        std::string name = argument;
-        std::string inlineValue;
-        bool hasInline = false;
-        if (argument.rfind("--", 0) == 0) {
-            std::string::size_type equals = argument.find('=');
-            if (equals != std::string::npos) {
-                name = argument.substr(0, equals);
-                inlineValue = argument.substr(equals + 1);
-                hasInline = true;
-            }
-        } else if (argument.size() > 2 && (argument[1] == 'o' || argument[1] == 'm')) {
-            name = argument.substr(0, 2);
-            inlineValue = argument.substr(2);
-            hasInline = true;
-        } else if (argument.size() > 2) {
-            // Grouped switches such as -rfq.
-            for (char flag : argument.substr(1)) {
-                switch (flag) {
-                case 'r':
-                    options.recursive = true;
-                    break;
-                case 'f':
-                    options.replace = true;
-                    break;
-                case 'q':
-                    options.quiet = true;
-                    break;
-                default:
-                    error = "unknown option '-" + std::string(1, flag) + "' in '" + argument + "'";
-                    return false;
-                }
+        OptionArgument option = splitOption(argument);
+        if (!option.hasInline && argument.size() > 2 && argument[1] != '-') {
+            if (!applySwitchGroup(argument, options, error)) {
+                return false;
             }
             continue;
         }
-
-        std::string value;
-        auto needValue = [&]() {
-            if (!takeValue(arguments, i, inlineValue, hasInline, value)) {
-                error = "option '" + name + "' needs a value";
+        if (applySwitch(option.name, options)) {
+            continue;
+        }
+        if (!takesValue(option.name)) {
+            error = "unknown option '" + option.name + "'";
+            return false;
+        }
+        std::string value = option.inlineValue;
+        if (!option.hasInline) {
+            if (i + 1 >= arguments.size()) {
+                error = "option '" + option.name + "' needs a value";
                 return false;
             }
-            return true;
-        };
-        if (name == "-h" || name == "--help") {
-            options.help = true;
-        } else if (name == "-r" || name == "--recursive") {
-            options.recursive = true;
-        } else if (name == "-f" || name == "--force") {
-            options.replace = true;
-        } else if (name == "-q" || name == "--quiet") {
-            options.quiet = true;
-        } else if (name == "-o" || name == "--output") {
-            if (!needValue()) {
-                return false;
-            }
-            options.output = value;
-        } else if (name == "-m" || name == "--method") {
-            if (!needValue()) {
-                return false;
-            }
-            if (!parseMethod(value, options)) {
-                error = "unknown method '" + value + "' (none, mszip, lzx or lzx:15 to lzx:21)";
-                return false;
-            }
-        } else if (name == "--folder-size") {
-            std::uint64_t bytes = 0;
-            if (!needValue()) {
-                return false;
-            }
-            if (!parseBytes(value, 1, 2147483648ULL, bytes)) {
-                error = "--folder-size wants 1 to 2147483648 bytes, not '" + value + "'";
-                return false;
-            }
-            options.folderSize = static_cast<std::int32_t>(static_cast<std::uint32_t>(bytes));
-        } else if (name == "--cabinet-size") {
-            std::uint64_t bytes = 0;
-            if (!needValue()) {
-                return false;
-            }
-            if (!parseBytes(value, 1, 2147483647ULL, bytes)) {
-                error = "--cabinet-size wants 1 to 2147483647 bytes, not '" + value + "'";
-                return false;
-            }
-            options.cabinetSize = static_cast<std::int32_t>(bytes);
-        } else if (name == "--paths") {
-            if (!needValue()) {
-                return false;
-            }
-            if (value == "none") {
-                options.storedPaths = StoredPaths::None;
-            } else if (value == "full") {
-                options.storedPaths = StoredPaths::Full;
-            } else if (value == "relative") {
-                options.storedPaths = StoredPaths::Relative;
-            } else {
-                error = "--paths wants none, full or relative, not '" + value + "'";
-                return false;
-            }
-        } else {
-            error = "unknown option '" + name + "'";
+            value = arguments[++i];
+        }
+        if (!applyValue(option.name, value, options, error)) {
             return false;
         }
     }
-    if (options.help) {
-        return true;
-    }
-    if (options.output.empty()) {
-        error = "no output cabinet given (-o OUT.cab)";
-        return false;
-    }
-    if (options.paths.empty()) {
-        error = "nothing to pack: give at least one PATH";
-        return false;
-    }
-    return true;
+    return checkComplete(options, error);
 }
+
+} // namespace kp

@@ -1,11 +1,14 @@
 // kcab's command line.
 #pragma once
 
+#include "cab_format.h"
 #include "engine/CompressionType.h"
 
 #include <cstdint>
 #include <string>
 #include <vector>
+
+namespace kp {
 
 enum class StoredPaths { None, Full, Relative };
 
@@ -17,7 +20,7 @@ struct KcabOptions {
     bool quiet = false;
     bool help = false;
     TCompressionType method = ctLzx;
-    int lzxWindow = 21;
+    int lzxWindow = cab::kLzxWindowBitsMax;
     // Bit patterns for the builder: 2 GiB is held as the int32 with only the top bit set.
     std::int32_t folderSize = 2 * 1024 * 1024;
     std::int32_t cabinetSize = 2147483647;
@@ -30,3 +33,5 @@ bool parseKcabOptions(const std::vector<std::string>& arguments, KcabOptions& op
                       std::string& error);
 
 extern const char* const kKcabHelp;
+
+} // namespace kp

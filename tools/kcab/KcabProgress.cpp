@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+namespace kp {
 namespace {
 
 constexpr int kBarCells = 24;
@@ -66,3 +67,5 @@ void KcabProgress::redraw() {
     out << '\r' << line << padding << std::flush;
     shown = line;
 }
+
+} // namespace kp

@@ -5,6 +5,8 @@
 #include <ostream>
 #include <string>
 
+namespace kp {
+
 class KcabProgress {
 public:
     enum class Style { Bar, Lines, Quiet };
@@ -28,3 +30,5 @@ private:
     std::string file;
     std::string shown;
 };
+
+} // namespace kp

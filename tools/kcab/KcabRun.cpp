@@ -7,10 +7,13 @@
 #include "platform/CurrentDirectory.h"
 #include "platform/Files.h"
 #include "platform/LastError.h"
+#include "platform/Paths.h"
 
 #include <sys/stat.h>
 
-using namespace kp::platform;
+namespace kp {
+
+using namespace platform;
 
 namespace {
 
@@ -60,8 +63,8 @@ public:
         cab.OnMajorStatus = [this](tkFwCAB*, const std::string&, int percent, bool& abort) {
             onMajorStatus(percent, abort);
         };
-        cab.OnMinorStatus = [this](tkFwCAB*, const std::string& file, int percent, bool& abort) {
-            onMinorStatus(file, percent, abort);
+        cab.OnMinorStatus = [this](tkFwCAB*, const std::string& file, int, bool& abort) {
+            onMinorStatus(file, abort);
         };
         cab.OnMessageNotify = [this](tkFwCAB*, std::string& cabName, std::string&, int cabNo, int&,
                                      bool& abort) { onNextCabinet(cabName, cabNo, abort); };
@@ -106,18 +109,18 @@ private:
         checkInterrupt(abort);
     }
 
-    void onMinorStatus(const std::string& file, int percent, bool& abort) {
-        if (file.empty() && percent == 100) {
-            addingDone = true; // only the flush can fail from here on
-        } else if (file != "Scanning...") {
+    void onMinorStatus(const std::string& file, bool& abort) {
+        if (cab.Phase() == BuildPhase::Adding) {
             progress.fileProgress(file);
+        } else if (cab.Phase() == BuildPhase::Finishing) {
+            addingDone = true; // only the flush can fail from here on
         }
         checkInterrupt(abort);
     }
 
     void onNextCabinet(std::string& cabName, int cabNo, bool& abort) {
-        std::string name = setMemberName(CabNamePart(options.output), cabNo);
-        std::string path = CabFolderPart(options.output) + name;
+        std::string name = setMemberName(namePart(options.output), cabNo);
+        std::string path = folderPart(options.output) + name;
         if (fileExists(path)) {
             if (!options.replace || !deleteFile(path)) {
                 progress.clear();
@@ -146,7 +149,8 @@ private:
         }
         failed = true;
         std::string subject = options.output;
-        if (errId == kErrAddOrFlush && !addingDone && !cab.CurrentFile().empty()) {
+        if (errId == kErrAddOrFlush && cab.Phase() == BuildPhase::Adding &&
+            !cab.CurrentFile().empty()) {
             subject = cab.CurrentFile();
         }
         err << "kcab: " << subject << ": " << text;
@@ -226,3 +230,5 @@ int RunKcab(const std::vector<std::string>& arguments, std::ostream& out, std::o
     KcabJob job(options, entries, out, err, terminal, interrupt);
     return job.run();
 }
+
+} // namespace kp

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+namespace kp {
+
 enum KcabExit : int {
     kKcabWritten = 0,
     kKcabNotWritten = 1,
@@ -23,3 +25,5 @@ struct KcabTerminal {
 // stops the run at the builder's next progress event.
 int RunKcab(const std::vector<std::string>& arguments, std::ostream& out, std::ostream& err,
             const KcabTerminal& terminal, const std::atomic<bool>& interrupt);
+
+} // namespace kp

@@ -14,8 +14,8 @@ extern "C" void requestInterrupt(int) {
     interruptRequested.store(true);
 }
 
-KcabTerminal describeTerminal() {
-    KcabTerminal terminal;
+kp::KcabTerminal describeTerminal() {
+    kp::KcabTerminal terminal;
     terminal.isTerminal = ::isatty(STDOUT_FILENO) == 1;
     winsize size{};
     if (terminal.isTerminal && ::ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0) {
@@ -36,5 +36,5 @@ int main(int argc, char** argv) {
     ::sigaction(SIGTERM, &action, nullptr);
 
     std::vector<std::string> arguments(argv + 1, argv + argc);
-    return RunKcab(arguments, std::cout, std::cerr, describeTerminal(), interruptRequested);
+    return kp::RunKcab(arguments, std::cout, std::cerr, describeTerminal(), interruptRequested);
 }

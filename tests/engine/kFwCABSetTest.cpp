@@ -1,9 +1,11 @@
 // Jobs larger than one cabinet: the set's names come from OnMessageNotify.
 #include "BuilderFixture.h"
 
+namespace kp::test {
+
 namespace {
 
-class CabinetSetTest : public BuilderFixture {
+class kFwCABSetTest : public BuilderFixture {
 protected:
     void SetUp() override {
         BuilderFixture::SetUp();
@@ -16,7 +18,7 @@ protected:
     }
 };
 
-TEST_F(CabinetSetTest, HandlerNamesEveryFurtherCabinetAndCabFileFollows) {
+TEST_F(kFwCABSetTest, HandlerNamesEveryFurtherCabinetAndCabFileFollows) {
     std::vector<int> numbers;
     recorder.onNext = [&](std::string& cabName, std::string& diskName, int cabNo, int& diskNo,
                           bool&) {
@@ -42,7 +44,7 @@ TEST_F(CabinetSetTest, HandlerNamesEveryFurtherCabinetAndCabFileFollows) {
     }
 }
 
-TEST_F(CabinetSetTest, AbortFromTheHandlerFailsTheFileAsUserAbort) {
+TEST_F(kFwCABSetTest, AbortFromTheHandlerFailsTheFileAsUserAbort) {
     recorder.onNext = [](std::string& cabName, std::string&, int cabNo, int&, bool& abort) {
         cabName = "out" + std::to_string(cabNo) + ".cab";
         abort = true;
@@ -53,3 +55,5 @@ TEST_F(CabinetSetTest, AbortFromTheHandlerFailsTheFileAsUserAbort) {
 }
 
 } // namespace
+
+} // namespace kp::test

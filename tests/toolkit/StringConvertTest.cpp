@@ -1,16 +1,8 @@
-#include "Colors.h"
 #include "StringConvert.h"
 
 #include <gtest/gtest.h>
 
-TEST(Colors, TColorKeepsRedInTheLowestByte) {
-    EXPECT_EQ(ColorFromTColor(0x800080), QColor(0x80, 0x00, 0x80));
-    EXPECT_EQ(ColorFromTColor(0xFF0000), QColor(0, 0, 255));
-    EXPECT_EQ(ColorFromTColor(0x0000FF), QColor(255, 0, 0));
-    EXPECT_EQ(ColorFromTColor(0x00FF00), QColor(0, 255, 0));
-    EXPECT_EQ(TColorFromColor(QColor(0x12, 0x34, 0x56)), 0x563412u);
-    EXPECT_EQ(TColorFromColor(ColorFromTColor(0x00ABCDEF)), 0x00ABCDEFu);
-}
+namespace kp::test {
 
 TEST(StringConvert, Utf8TextCrossesBothWays) {
     const std::string text = "Grüße \xE2\x82\xAC";
@@ -33,3 +25,5 @@ TEST(StringConvert, TrimBlanksRemovesSpacesAndControlCharactersAtBothEnds) {
     EXPECT_EQ(TrimBlanks(QString()), QString());
     EXPECT_EQ(TrimBlanks(u"x"_qs), u"x"_qs);
 }
+
+} // namespace kp::test

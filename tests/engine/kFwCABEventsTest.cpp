@@ -1,19 +1,22 @@
 // The builder's event sequences: what fires, in which order, and what the answers do.
 #include "BuilderFixture.h"
+#include "cab_format.h"
 #include "platform/LastError.h"
 
 #include <stdexcept>
 
 using namespace kp::platform;
 
+namespace kp::test {
+
 namespace {
 
 const std::string kExists = "error 804 0 Cabinet already exists [-1]";
 const std::string kUserAbortPreset = "error 801 0 User abort [-1]";
 
-class BuilderEventsTest : public BuilderFixture {};
+class kFwCABEventsTest : public BuilderFixture {};
 
-TEST(tkFwCABTest, ConstructionSetsDefaultsAndTakesOverCurrentCab) {
+TEST(kFwCABTest, ConstructionSetsDefaultsAndTakesOverCurrentCab) {
     tkFwCAB cab;
     EXPECT_EQ(CurrentCab, &cab);
     EXPECT_EQ(cab.CabFile(), "");
@@ -36,7 +39,7 @@ TEST(tkFwCABTest, ConstructionSetsDefaultsAndTakesOverCurrentCab) {
     EXPECT_EQ(CurrentCab, nullptr) << "a destroyed builder must not stay reachable";
 }
 
-TEST(tkFwCABTest, CompressionFactorSelectsAClampedLzxWindow) {
+TEST(kFwCABTest, CompressionFactorSelectsAClampedLzxWindow) {
     EXPECT_EQ(tkFwCAB::LzxWindowFor(-5), 15);
     EXPECT_EQ(tkFwCAB::LzxWindowFor(0), 15);
     EXPECT_EQ(tkFwCAB::LzxWindowFor(1), 15);
@@ -46,21 +49,20 @@ TEST(tkFwCABTest, CompressionFactorSelectsAClampedLzxWindow) {
     EXPECT_EQ(tkFwCAB::LzxWindowFor(2147483647), 21);
 }
 
-TEST_F(BuilderEventsTest, EmptyListsReportStartAndEndAndStillFlush) {
+TEST_F(kFwCABEventsTest, EmptyListsReportStartAndEndAndStillFlush) {
     cab.BuildCabinet();
     EXPECT_EQ(recorder.events,
               (Events{"major 0", "minor 'Scanning...' 0", "major 100", "minor '' 100"}));
     ASSERT_TRUE(cabinetWritten());
     std::string bytes = readFileBytes(cabPath);
-    ASSERT_GE(bytes.size(), 36u);
-    EXPECT_EQ(bytes.substr(0, 4), "MSCF");
-    EXPECT_EQ(bytes.substr(28, 2), std::string(2, '\0')) << "no files";
+    EXPECT_EQ(bytes.substr(cab::cfheader::kSignature, 4), "MSCF");
+    EXPECT_EQ(cabinetU16(bytes, cab::cfheader::kFileCount), 0u) << "no files";
     for (tkFwCAB* sender : recorder.senders) {
         EXPECT_EQ(sender, &cab);
     }
 }
 
-TEST_F(BuilderEventsTest, FilesAreCountedAndReportedAsAPercentage) {
+TEST_F(kFwCABEventsTest, FilesAreCountedAndReportedAsAPercentage) {
     for (const char* name : {"a", "b", "c"}) {
         scratch.write(std::string("in/") + name, name);
     }
@@ -73,7 +75,23 @@ TEST_F(BuilderEventsTest, FilesAreCountedAndReportedAsAPercentage) {
     EXPECT_EQ(cab.FilesHandled(), 3);
 }
 
-TEST_F(BuilderEventsTest, ExistingCabinetAnsweredMinusOneEndsTheRunUntouched) {
+// Handlers tell the run's own reports from a compressed file's by the phase, not by
+// the reports' texts.
+TEST_F(kFwCABEventsTest, HandlersSeeThePhaseOfTheRun) {
+    scratch.write("in/a", randomBytes(40000, 1)); // one whole block while it is added
+    cab.AddFiles() = {scratch.path("in/") + "*.*"};
+    injectFault({FileOperation::Open, "out.cab", kErrorAccessDenied, 0, 1});
+    cab.BuildCabinet();
+    using enum BuildPhase;
+    EXPECT_EQ(recorder.events,
+              (Events{"major 0", "minor 'Scanning...' 0", "progress a", "major 100", "major 100",
+                      "minor '' 100", "error 802 5 Could not create cabinet file [-1]"}));
+    EXPECT_EQ(recorder.phases, (std::vector<BuildPhase>{Starting, Starting, Adding, Adding,
+                                                        Finishing, Finishing, Flushing}));
+    EXPECT_EQ(cab.Phase(), Idle);
+}
+
+TEST_F(kFwCABEventsTest, ExistingCabinetAnsweredMinusOneEndsTheRunUntouched) {
     scratch.write("out.cab", "precious");
     scratch.write("in/a", "a");
     cab.AddFiles() = {scratch.path("in/a")};
@@ -89,7 +107,7 @@ TEST_F(BuilderEventsTest, ExistingCabinetAnsweredMinusOneEndsTheRunUntouched) {
     EXPECT_EQ(readFileBytes(cabPath), "precious");
 }
 
-TEST_F(BuilderEventsTest, ExistingCabinetIsTestedAgainUntilTheHandlerRemovesIt) {
+TEST_F(kFwCABEventsTest, ExistingCabinetIsTestedAgainUntilTheHandlerRemovesIt) {
     scratch.write("out.cab", "old");
     scratch.write("in/a", "a");
     cab.AddFiles() = {scratch.path("in/a")};
@@ -106,14 +124,14 @@ TEST_F(BuilderEventsTest, ExistingCabinetIsTestedAgainUntilTheHandlerRemovesIt) 
     EXPECT_EQ(cabinetContents(cabPath), (NamedContents{{"a", "a"}}));
 }
 
-TEST_F(BuilderEventsTest, FolderNamedLikeTheCabinetIsNoExistingCabinet) {
+TEST_F(kFwCABEventsTest, FolderNamedLikeTheCabinetIsNoExistingCabinet) {
     scratch.folder("out.cab");
     cab.BuildCabinet();
     ASSERT_FALSE(recorder.events.empty());
     EXPECT_NE(recorder.events.front(), kExists);
 }
 
-TEST_F(BuilderEventsTest, FailedCreationIsRetriedOnRequest) {
+TEST_F(kFwCABEventsTest, FailedCreationIsRetriedOnRequest) {
     scratch.write("in/a", "a");
     cab.AddFiles() = {scratch.path("in/a")};
     injectFault({FileOperation::Open, "kFw", kErrorDiskFull, 0, 1});
@@ -125,7 +143,7 @@ TEST_F(BuilderEventsTest, FailedCreationIsRetriedOnRequest) {
     EXPECT_EQ(cabinetContents(cabPath), (NamedContents{{"a", "a"}}));
 }
 
-TEST_F(BuilderEventsTest, FailedCreationAnsweredMinusOneOrUnhandledEndsTheRun) {
+TEST_F(kFwCABEventsTest, FailedCreationAnsweredMinusOneOrUnhandledEndsTheRun) {
     injectFault({FileOperation::Open, "kFw", kErrorDiskFull, 0, 2});
     cab.BuildCabinet();
     EXPECT_EQ(recorder.events, Events{"error 803 112 Could not create a temporary file [-1]"});
@@ -136,7 +154,7 @@ TEST_F(BuilderEventsTest, FailedCreationAnsweredMinusOneOrUnhandledEndsTheRun) {
     EXPECT_FALSE(cabinetWritten());
 }
 
-TEST_F(BuilderEventsTest, AbortFromTheFirstMajorStatusDestroysTheContext) {
+TEST_F(kFwCABEventsTest, AbortFromTheFirstMajorStatusDestroysTheContext) {
     scratch.write("in/a", "a");
     cab.AddFiles() = {scratch.path("in/a")};
     recorder.onMajor = [](const std::string&, int, bool& abort) { abort = true; };
@@ -146,7 +164,7 @@ TEST_F(BuilderEventsTest, AbortFromTheFirstMajorStatusDestroysTheContext) {
     EXPECT_FALSE(cabinetWritten());
 }
 
-TEST_F(BuilderEventsTest, AbortFromTheScanningNotice) {
+TEST_F(kFwCABEventsTest, AbortFromTheScanningNotice) {
     scratch.write("in/a", "a");
     cab.AddFiles() = {scratch.path("in/a")};
     recorder.onMinor = [](const std::string& file, int, bool& abort) {
@@ -157,7 +175,7 @@ TEST_F(BuilderEventsTest, AbortFromTheScanningNotice) {
     EXPECT_FALSE(cabinetWritten());
 }
 
-TEST_F(BuilderEventsTest, AbortDuringAFileIsReportedAsUserAbortWhateverTheAnswer) {
+TEST_F(kFwCABEventsTest, AbortDuringAFileIsReportedAsUserAbortWhateverTheAnswer) {
     scratch.write("in/big.bin", randomBytes(40000, 1));
     scratch.write("in/later.txt", "later");
     cab.AddFiles() = {scratch.path("in/") + "*.*"};
@@ -171,7 +189,7 @@ TEST_F(BuilderEventsTest, AbortDuringAFileIsReportedAsUserAbortWhateverTheAnswer
     EXPECT_FALSE(cabinetWritten());
 }
 
-TEST_F(BuilderEventsTest, AbortBetweenFilesFiresNoErrorAndSkipsTheFlush) {
+TEST_F(kFwCABEventsTest, AbortBetweenFilesFiresNoErrorAndSkipsTheFlush) {
     for (const char* name : {"a", "b", "c"}) {
         scratch.write(std::string("in/") + name, name);
     }
@@ -182,7 +200,7 @@ TEST_F(BuilderEventsTest, AbortBetweenFilesFiresNoErrorAndSkipsTheFlush) {
     EXPECT_FALSE(cabinetWritten());
 }
 
-TEST_F(BuilderEventsTest, AbortFromTheFinalReportsSkipsTheFlush) {
+TEST_F(kFwCABEventsTest, AbortFromTheFinalReportsSkipsTheFlush) {
     scratch.write("in/a", "a");
     scratch.write("in/b", "b");
     cab.AddFiles() = {scratch.path("in/") + "*.*"};
@@ -203,7 +221,7 @@ TEST_F(BuilderEventsTest, AbortFromTheFinalReportsSkipsTheFlush) {
     EXPECT_FALSE(cabinetWritten());
 }
 
-TEST_F(BuilderEventsTest, ExceptionFromAHandlerInsideTheServiceFailsTheFileWithNoError) {
+TEST_F(kFwCABEventsTest, ExceptionFromAHandlerInsideTheServiceFailsTheFileWithNoError) {
     scratch.write("in/big.bin", randomBytes(40000, 2));
     cab.AddFiles() = {scratch.path("in/big.bin")};
     recorder.onMinor = [](const std::string& file, int, bool&) {
@@ -218,7 +236,7 @@ TEST_F(BuilderEventsTest, ExceptionFromAHandlerInsideTheServiceFailsTheFileWithN
     EXPECT_FALSE(cabinetWritten());
 }
 
-TEST_F(BuilderEventsTest, ExceptionFromADirectHandlerLeavesTheRunAndItsContextBehind) {
+TEST_F(kFwCABEventsTest, ExceptionFromADirectHandlerLeavesTheRunAndItsContextBehind) {
     scratch.write("in/a", "a");
     cab.AddFiles() = {scratch.path("in/a")};
     recorder.onMajor = [](const std::string&, int percent, bool&) {
@@ -236,7 +254,7 @@ TEST_F(BuilderEventsTest, ExceptionFromADirectHandlerLeavesTheRunAndItsContextBe
     EXPECT_EQ(cabinetContents(cabPath), (NamedContents{{"a", "a"}}));
 }
 
-TEST_F(BuilderEventsTest, BuildCabinetCalledFromItsOwnHandlerReturnsAtOnce) {
+TEST_F(kFwCABEventsTest, BuildCabinetCalledFromItsOwnHandlerReturnsAtOnce) {
     scratch.write("in/a", "a");
     cab.AddFiles() = {scratch.path("in/a")};
     int nested = 0;
@@ -251,7 +269,7 @@ TEST_F(BuilderEventsTest, BuildCabinetCalledFromItsOwnHandlerReturnsAtOnce) {
     EXPECT_EQ(cabinetContents(cabPath), (NamedContents{{"a", "a"}}));
 }
 
-TEST_F(BuilderEventsTest, FilesAppearingAfterTheCountPushThePercentPast100) {
+TEST_F(kFwCABEventsTest, FilesAppearingAfterTheCountPushThePercentPast100) {
     scratch.write("one/a", "a");
     scratch.folder("two");
     cab.AddFiles() = {scratch.path("one/") + "*.*", scratch.path("two/") + "*.*"};
@@ -266,7 +284,7 @@ TEST_F(BuilderEventsTest, FilesAppearingAfterTheCountPushThePercentPast100) {
     EXPECT_EQ(cabinetContents(cabPath), (NamedContents{{"a", "a"}, {"late", "late"}}));
 }
 
-TEST_F(BuilderEventsTest, ProgressReachesTheNewestBuilderAndNoneOnceItIsGone) {
+TEST_F(kFwCABEventsTest, ProgressReachesTheNewestBuilderAndNoneOnceItIsGone) {
     scratch.write("in/big.bin", randomBytes(40000, 3));
     cab.AddFiles() = {scratch.path("in/big.bin")};
     std::vector<std::string> secondEvents;
@@ -293,7 +311,7 @@ TEST_F(BuilderEventsTest, ProgressReachesTheNewestBuilderAndNoneOnceItIsGone) {
 
 namespace {
 
-TEST_F(BuilderEventsTest, SettingsReachTheCabinetHeader) {
+TEST_F(kFwCABEventsTest, SettingsReachTheCabinetHeader) {
     for (const char* name : {"a", "b", "c"}) {
         scratch.write(std::string("in/") + name, randomBytes(40000, name[0]));
     }
@@ -301,14 +319,16 @@ TEST_F(BuilderEventsTest, SettingsReachTheCabinetHeader) {
     cab.setReserved(20);
     cab.setFolderSize(1); // every file closes its folder
     cab.BuildCabinet();
+    using namespace cab;
     std::string header = readFileBytes(cabPath);
-    ASSERT_GE(header.size(), 40u);
-    EXPECT_EQ(header[26], 3) << "three folders";
-    EXPECT_EQ(header[30] & 0x04, 0x04) << "reserve present";
-    EXPECT_EQ(header[36], 20) << "header reserve";
+    EXPECT_EQ(cabinetU16(header, cfheader::kFolderCount), 3u);
+    EXPECT_EQ(cabinetU16(header, cfheader::kFlags) & kFlagReservePresent, kFlagReservePresent);
+    EXPECT_EQ(cabinetU16(header, cfheader::kSize + cfreserve::kHeaderReserve), 20u);
     EXPECT_EQ(cabinetContents(cabPath), (NamedContents{{"a", randomBytes(40000, 'a')},
                                                        {"b", randomBytes(40000, 'b')},
                                                        {"c", randomBytes(40000, 'c')}}));
 }
 
 } // namespace
+
+} // namespace kp::test

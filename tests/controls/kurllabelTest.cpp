@@ -12,10 +12,12 @@
 
 #include <gtest/gtest.h>
 
+namespace kp::test {
+
 namespace {
 
 // Captures the label's open requests so nothing is really opened.
-class UrlLabelTest : public ::testing::Test {
+class kurllabelTest : public ::testing::Test {
 protected:
     void SetUp() override {
         previousOpener = SetShellOpener([this](const QString& target) {
@@ -41,7 +43,7 @@ protected:
 
 } // namespace
 
-TEST_F(UrlLabelTest, LooksLikeALink) {
+TEST_F(kurllabelTest, LooksLikeALink) {
     EXPECT_EQ(label.ActiveColor(), 0x800080u);
     EXPECT_EQ(TextColor(), QColor(0, 0, 255));
     EXPECT_TRUE(label.font().underline());
@@ -49,7 +51,7 @@ TEST_F(UrlLabelTest, LooksLikeALink) {
     EXPECT_EQ(label.cursor().hotSpot(), QPoint(5, 0));
 }
 
-TEST_F(UrlLabelTest, HandPointerIsTheDrawnImageRegisteredAsCursorFive) {
+TEST_F(kurllabelTest, HandPointerIsTheDrawnImageRegisteredAsCursorFive) {
     const QImage image = ScreenCursor(kUrlLabelCursor).pixmap().toImage();
     ASSERT_EQ(image.size(), QSize(32, 32));
     EXPECT_EQ(image.pixelColor(5, 0), QColor(Qt::black)) << "the fingertip is the hot spot";
@@ -63,7 +65,7 @@ TEST_F(UrlLabelTest, HandPointerIsTheDrawnImageRegisteredAsCursorFive) {
     EXPECT_EQ(another.cursor().hotSpot(), QPoint(5, 0));
 }
 
-TEST_F(UrlLabelTest, ActiveColorOnlyWhileTheLeftButtonIsDown) {
+TEST_F(kurllabelTest, ActiveColorOnlyWhileTheLeftButtonIsDown) {
     label.setActiveColor(0x00FF00);
     QTest::mousePress(&label, Qt::LeftButton, {}, QPoint(5, 5));
     EXPECT_EQ(TextColor(), QColor(0, 255, 0));
@@ -77,7 +79,7 @@ TEST_F(UrlLabelTest, ActiveColorOnlyWhileTheLeftButtonIsDown) {
     EXPECT_TRUE(events.isEmpty()) << events.join(u", ").toStdString();
 }
 
-TEST_F(UrlLabelTest, ClickReportsItselfThenOpensTheChosenTarget) {
+TEST_F(kurllabelTest, ClickReportsItselfThenOpensTheChosenTarget) {
     struct Case {
         const char* url;
         const char* caption;
@@ -103,14 +105,14 @@ TEST_F(UrlLabelTest, ClickReportsItselfThenOpensTheChosenTarget) {
     }
 }
 
-TEST_F(UrlLabelTest, ReleasingOutsideTheLabelIsNoClick) {
+TEST_F(kurllabelTest, ReleasingOutsideTheLabelIsNoClick) {
     QTest::mousePress(&label, Qt::LeftButton, {}, QPoint(5, 5));
     QTest::mouseRelease(&label, Qt::LeftButton, {}, QPoint(500, 5));
     EXPECT_TRUE(events.isEmpty()) << events.join(u", ").toStdString();
     EXPECT_EQ(TextColor(), QColor(0, 0, 255)) << "the colour comes back all the same";
 }
 
-TEST_F(UrlLabelTest, RightButtonShowsTheCopyMenuAndNothingElse) {
+TEST_F(kurllabelTest, RightButtonShowsTheCopyMenuAndNothingElse) {
     QTest::mousePress(&label, Qt::RightButton, {}, QPoint(5, 5));
     EXPECT_EQ(TextColor(), QColor(0, 0, 255));
     QTest::mouseRelease(&label, Qt::RightButton, {}, QPoint(5, 5));
@@ -126,7 +128,7 @@ TEST_F(UrlLabelTest, RightButtonShowsTheCopyMenuAndNothingElse) {
     label.PopupMenu()->close();
 }
 
-TEST_F(UrlLabelTest, CopyPutsTheCaptionNotTheUrlOnTheClipboard) {
+TEST_F(kurllabelTest, CopyPutsTheCaptionNotTheUrlOnTheClipboard) {
     label.setText(u"pellix@korvath.example"_qs);
     label.setURL("mailto:pellix@korvath.example");
     QApplication::clipboard()->setText(u"something else"_qs);
@@ -136,3 +138,5 @@ TEST_F(UrlLabelTest, CopyPutsTheCaptionNotTheUrlOnTheClipboard) {
     EXPECT_EQ(QApplication::clipboard()->text(), u"pellix@korvath.example"_qs);
     EXPECT_TRUE(events.isEmpty());
 }
+
+} // namespace kp::test

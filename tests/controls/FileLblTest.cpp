@@ -7,11 +7,13 @@
 #include <initializer_list>
 #include <memory>
 
+namespace kp::test {
+
 namespace {
 
 // Widths come from the label's own font, so each case sits exactly on the boundary it
 // is about, whatever font the machine has.
-class FileLabelTest : public ::testing::Test {
+class FileLblTest : public ::testing::Test {
 protected:
     void SetUp() override {
         label = std::make_unique<TFileLabel>();
@@ -49,7 +51,7 @@ const std::string kUnc = "\\\\server\\share\\dir\\file.txt";
 
 } // namespace
 
-TEST(FileLabelSplitPath, SplitsAtEveryWholeOccurrence) {
+TEST(FileLblSplitPath, SplitsAtEveryWholeOccurrence) {
     using Parts = std::vector<std::string>;
     EXPECT_EQ(TFileLabel::SplitPath("C:\\dir\\file.txt", "\\"), (Parts{"C:", "dir", "file.txt"}));
     EXPECT_EQ(TFileLabel::SplitPath("\\\\srv\\share", "\\"), (Parts{"", "", "srv", "share"}));
@@ -62,7 +64,7 @@ TEST(FileLabelSplitPath, SplitsAtEveryWholeOccurrence) {
     EXPECT_EQ(TFileLabel::SplitPath(longPart + "\\" + longPart, "\\"), (Parts{longPart, longPart}));
 }
 
-TEST_F(FileLabelTest, ParsesPartsAndDrive) {
+TEST_F(FileLblTest, ParsesPartsAndDrive) {
     EXPECT_EQ(label->Separator(), "/");
     label->setFileName("/home/user/file.txt");
     EXPECT_EQ(label->PathParts(), (std::vector<std::string>{"", "home", "user", "file.txt"}));
@@ -82,7 +84,7 @@ TEST_F(FileLabelTest, ParsesPartsAndDrive) {
         << "a new separator splits again";
 }
 
-TEST_F(FileLabelTest, FitsCaptionToWidth) {
+TEST_F(FileLblTest, FitsCaptionToWidth) {
     const std::string E = "...\\";
     const std::string L = "kpellix.exe";
     const std::string D = "C:\\";
@@ -199,7 +201,7 @@ TEST_F(FileLabelTest, FitsCaptionToWidth) {
     }
 }
 
-TEST_F(FileLabelTest, EmptyFileNameGivesEmptyCaption) {
+TEST_F(FileLblTest, EmptyFileNameGivesEmptyCaption) {
     label->resize(20, 17);
     label->setFileName("/a/rather/long/path/to/a/file.txt");
     ASSERT_FALSE(label->text().isEmpty());
@@ -207,7 +209,7 @@ TEST_F(FileLabelTest, EmptyFileNameGivesEmptyCaption) {
     EXPECT_EQ(Caption(), "");
 }
 
-TEST_F(FileLabelTest, RecomputesWhenWidthChanges) {
+TEST_F(FileLblTest, RecomputesWhenWidthChanges) {
     const std::string path = "/usr/share/korvath/pellix.txt";
     label->resize(Width(path), 17);
     label->setFileName(path);
@@ -218,7 +220,7 @@ TEST_F(FileLabelTest, RecomputesWhenWidthChanges) {
     EXPECT_EQ(Caption(), path);
 }
 
-TEST_F(FileLabelTest, RecomputesWhenFontChangesAlsoFromTheParent) {
+TEST_F(FileLblTest, RecomputesWhenFontChangesAlsoFromTheParent) {
     QWidget parent;
     auto* child = new TFileLabel(&parent);
     parent.show();
@@ -238,7 +240,7 @@ TEST_F(FileLabelTest, RecomputesWhenFontChangesAlsoFromTheParent) {
     EXPECT_EQ(child->text().toStdString(), path);
 }
 
-TEST_F(FileLabelTest, RecomputesWhenDirectionOrSeparatorChanges) {
+TEST_F(FileLblTest, RecomputesWhenDirectionOrSeparatorChanges) {
     const std::string path = "C:\\a\\wide folder\\three.txt";
     label->setSeparator("\\");
     label->setFileName(path);
@@ -251,7 +253,7 @@ TEST_F(FileLabelTest, RecomputesWhenDirectionOrSeparatorChanges) {
     EXPECT_EQ(Caption(), path) << "without a separator in it, the path is one component";
 }
 
-TEST_F(FileLabelTest, SettingTheSameFileNameDoesNotRecompute) {
+TEST_F(FileLblTest, SettingTheSameFileNameDoesNotRecompute) {
     label->setFileName("/tmp/a.txt");
     label->setText("stale");
     label->setFileName("/tmp/a.txt");
@@ -260,7 +262,7 @@ TEST_F(FileLabelTest, SettingTheSameFileNameDoesNotRecompute) {
     EXPECT_EQ(Caption(), "/tmp/b.txt");
 }
 
-TEST_F(FileLabelTest, MarkupAndAmpersandsInNamesAreShownAsText) {
+TEST_F(FileLblTest, MarkupAndAmpersandsInNamesAreShownAsText) {
     EXPECT_EQ(label->textFormat(), Qt::PlainText);
     label->setFileName("/tmp/<b>bold</b> & co.txt");
     EXPECT_EQ(Caption(), "/tmp/<b>bold</b> & co.txt");
@@ -287,7 +289,7 @@ protected:
 
 } // namespace
 
-TEST(FileLabelMeasuring, AddsMarkerDriveAndNameApartButMeasuresCandidatesWhole) {
+TEST(FileLblMeasuring, AddsMarkerDriveAndNameApartButMeasuresCandidatesWhole) {
     KernedFileLabel label;
     label.setSeparator("\\");
     struct Case {
@@ -309,3 +311,5 @@ TEST(FileLabelMeasuring, AddsMarkerDriveAndNameApartButMeasuresCandidatesWhole) 
         EXPECT_EQ(label.text().toStdString(), c.caption) << c.path << " at " << c.width;
     }
 }
+
+} // namespace kp::test

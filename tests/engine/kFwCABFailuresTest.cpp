@@ -4,11 +4,13 @@
 
 using namespace kp::platform;
 
+namespace kp::test {
+
 namespace {
 
 const std::string kReadError = "error 802 30 Failure reading file to be stored in cabinet [0]";
 
-class BuilderFailuresTest : public BuilderFixture {
+class kFwCABFailuresTest : public BuilderFixture {
 protected:
     void SetUp() override {
         BuilderFixture::SetUp();
@@ -22,7 +24,7 @@ protected:
     }
 };
 
-TEST_F(BuilderFailuresTest, UnreadableFileAnsweredZeroIsSkippedAndCounted) {
+TEST_F(kFwCABFailuresTest, UnreadableFileAnsweredZeroIsSkippedAndCounted) {
     failReadingB(-1);
     recorder.onError = [](int, int& action) { action = 0; };
     cab.BuildCabinet();
@@ -36,7 +38,7 @@ TEST_F(BuilderFailuresTest, UnreadableFileAnsweredZeroIsSkippedAndCounted) {
     EXPECT_EQ(files[1].data, std::string(100, 'c'));
 }
 
-TEST_F(BuilderFailuresTest, UnreadableFileWithoutHandlerIsSkipped) {
+TEST_F(kFwCABFailuresTest, UnreadableFileWithoutHandlerIsSkipped) {
     failReadingB(-1);
     cab.OnErrorNotify = nullptr;
     cab.BuildCabinet();
@@ -46,7 +48,7 @@ TEST_F(BuilderFailuresTest, UnreadableFileWithoutHandlerIsSkipped) {
               (NamedContents{{"a", std::string(100, 'a')}, {"c", std::string(100, 'c')}}));
 }
 
-TEST_F(BuilderFailuresTest, UnreadableFileRetriedSucceedsOnceTheFaultIsGone) {
+TEST_F(kFwCABFailuresTest, UnreadableFileRetriedSucceedsOnceTheFaultIsGone) {
     failReadingB(1);
     recorder.onError = [](int, int& action) { action = 2; };
     cab.BuildCabinet();
@@ -58,7 +60,7 @@ TEST_F(BuilderFailuresTest, UnreadableFileRetriedSucceedsOnceTheFaultIsGone) {
     EXPECT_EQ(files[1].data, std::string(100, 'b'));
 }
 
-TEST_F(BuilderFailuresTest, UnreadableFileAnsweredMinusOneAbortsWithoutFlush) {
+TEST_F(kFwCABFailuresTest, UnreadableFileAnsweredMinusOneAbortsWithoutFlush) {
     failReadingB(-1);
     recorder.onError = [](int, int& action) { action = -1; };
     cab.BuildCabinet();
@@ -67,7 +69,7 @@ TEST_F(BuilderFailuresTest, UnreadableFileAnsweredMinusOneAbortsWithoutFlush) {
     EXPECT_FALSE(cabinetWritten());
 }
 
-TEST_F(BuilderFailuresTest, FileHeldBySomeoneElseReportsTheSharingError) {
+TEST_F(kFwCABFailuresTest, FileHeldBySomeoneElseReportsTheSharingError) {
     injectFault({FileOperation::Open, "in/c", kErrorSharingViolation, 0, -1});
     recorder.onError = [](int, int& action) { action = 0; };
     cab.BuildCabinet();
@@ -76,7 +78,7 @@ TEST_F(BuilderFailuresTest, FileHeldBySomeoneElseReportsTheSharingError) {
               (NamedContents{{"a", std::string(100, 'a')}, {"b", std::string(100, 'b')}}));
 }
 
-TEST_F(BuilderFailuresTest, FailedFlushIsRetriedOnlyOnOne) {
+TEST_F(kFwCABFailuresTest, FailedFlushIsRetriedOnlyOnOne) {
     injectFault({FileOperation::Open, "out.cab", kErrorAccessDenied, 0, 1});
     recorder.onError = [](int, int& action) { action = 1; };
     cab.BuildCabinet();
@@ -88,7 +90,7 @@ TEST_F(BuilderFailuresTest, FailedFlushIsRetriedOnlyOnOne) {
                                                        {"c", std::string(100, 'c')}}));
 }
 
-TEST_F(BuilderFailuresTest, FailedFlushAnsweredOtherwiseEndsTheRun) {
+TEST_F(kFwCABFailuresTest, FailedFlushAnsweredOtherwiseEndsTheRun) {
     for (int answer : {0, 2, -1}) {
         SCOPED_TRACE(answer);
         recorder.events.clear();
@@ -102,7 +104,39 @@ TEST_F(BuilderFailuresTest, FailedFlushAnsweredOtherwiseEndsTheRun) {
     }
 }
 
-TEST_F(BuilderFailuresTest, UnknownMethodIsReportedPerFile) {
+TEST_F(kFwCABFailuresTest, ContextThatCannotBeCreatedSaysWhy) {
+    struct Case {
+        Fault fault;
+        std::string event;
+    };
+    const Case cases[] = {
+        {{FileOperation::Allocate, "", kErrorNotEnoughMemory, 0, 1},
+         "error 803 0 Out of memory during compression [-1]"},
+        {{FileOperation::Open, "kFw", kErrorDiskFull, 0, 1},
+         "error 803 112 Could not create a temporary file [-1]"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.event);
+        recorder.events.clear();
+        injectFault(c.fault);
+        cab.BuildCabinet();
+        EXPECT_EQ(recorder.events, (Events{c.event}));
+        EXPECT_FALSE(cabinetWritten());
+        clearFaults();
+    }
+}
+
+TEST_F(kFwCABFailuresTest, CabinetSizeTooSmallForItsHeadersNamesTheFormatLimit) {
+    cab.setDiskSize(10);
+    cab.BuildCabinet();
+    EXPECT_EQ(recorder.events.back(),
+              "error 802 0 Cabinet format limit exceeded (a stored name of 256 bytes or more, over "
+              "65535 files or folders in one cabinet, over 2 GB in a folder or cabinet, or a "
+              "cabinet size too small to hold its headers) [-1]");
+    EXPECT_FALSE(cabinetWritten());
+}
+
+TEST_F(kFwCABFailuresTest, UnknownMethodIsReportedPerFile) {
     cab.setCompType(ctQuantum);
     recorder.onError = [](int, int& action) { action = -1; };
     cab.BuildCabinet();
@@ -111,3 +145,5 @@ TEST_F(BuilderFailuresTest, UnknownMethodIsReportedPerFile) {
 }
 
 } // namespace
+
+} // namespace kp::test

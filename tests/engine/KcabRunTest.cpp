@@ -1,6 +1,7 @@
 // kcab end to end: in-process where a fault must be injected, as a process otherwise.
-#include "EngineFixture.h"
 #include "KcabRun.h"
+#include "EngineFixture.h"
+#include "cab_format.h"
 #include "codec.h"
 #include "platform/LastError.h"
 
@@ -10,6 +11,8 @@
 #include <sys/wait.h>
 
 using namespace kp::platform;
+
+namespace kp::test {
 
 namespace {
 
@@ -24,7 +27,7 @@ bool lzxAvailable() {
     return kp::cab::codecFor(TCOMPfromLZXWindow(21), &windowBits) != nullptr;
 }
 
-class KcabTest : public EngineFixture {
+class KcabRunTest : public EngineFixture {
 protected:
     void SetUp() override {
         EngineFixture::SetUp();
@@ -69,9 +72,9 @@ protected:
     std::string out;
 };
 
-class KcabMethodTest : public KcabTest, public ::testing::WithParamInterface<const char*> {};
+class KcabRunMethodTest : public KcabRunTest, public ::testing::WithParamInterface<const char*> {};
 
-TEST_P(KcabMethodTest, TreeWithRecursionExtractsToTheSameTree) {
+TEST_P(KcabRunMethodTest, TreeWithRecursionExtractsToTheSameTree) {
     std::string method = GetParam();
     if (method.rfind("lzx", 0) == 0 && !lzxAvailable()) {
         GTEST_SKIP() << "the cabinet library has no LZX encoder yet";
@@ -85,23 +88,22 @@ TEST_P(KcabMethodTest, TreeWithRecursionExtractsToTheSameTree) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Methods, KcabMethodTest,
+INSTANTIATE_TEST_SUITE_P(Methods, KcabRunMethodTest,
                          ::testing::Values("none", "mszip", "lzx:15", "lzx:21", "lzx"));
 
-TEST_F(KcabTest, DefaultMethodIsLzx21) {
+TEST_F(KcabRunTest, DefaultMethodIsLzx21) {
     if (!lzxAvailable()) {
         GTEST_SKIP() << "the cabinet library has no LZX encoder yet";
     }
     KcabResult result = runProcess("-r -q -o '" + out + "' '" + tree + "'");
     ASSERT_EQ(result.exitCode, 0) << result.out;
     std::string bytes = readFileBytes(out);
-    ASSERT_GT(bytes.size(), 36 + 8u);
-    EXPECT_EQ(static_cast<unsigned char>(bytes[36 + 6]), 3u) << "LZX";
-    EXPECT_EQ(static_cast<unsigned char>(bytes[36 + 7]), 21u) << "2 MB window";
+    unsigned type = cabinetU16(bytes, cab::cfheader::kSize + cab::cffolder::kCompressionType);
+    EXPECT_EQ(type, TCOMPfromLZXWindow(21u)) << "LZX with a 2 MB window";
     expectTreeExtracted(out);
 }
 
-TEST_F(KcabTest, RealProcessPacksAndReportsEveryFile) {
+TEST_F(KcabRunTest, RealProcessPacksAndReportsEveryFile) {
     KcabResult result = runProcess("-r -m mszip -o '" + out + "' '" + tree + "'");
     ASSERT_EQ(result.exitCode, 0) << result.out;
     EXPECT_NE(result.out.find("] " + tree + "bin/deeper/text.txt\n"), std::string::npos)
@@ -111,7 +113,7 @@ TEST_F(KcabTest, RealProcessPacksAndReportsEveryFile) {
     expectTreeExtracted(out);
 }
 
-TEST_F(KcabTest, ExistingOutputNeedsForce) {
+TEST_F(KcabRunTest, ExistingOutputNeedsForce) {
     scratch.write("out.cab", "precious");
     KcabResult refused = runProcess("-m mszip -o '" + out + "' '" + tree + "'");
     EXPECT_EQ(refused.exitCode, 1);
@@ -131,7 +133,7 @@ TEST_F(KcabTest, ExistingOutputNeedsForce) {
         << "a folder without -r gives only its own files";
 }
 
-TEST_F(KcabTest, UnreadableFileStopsTheRunWithItsNameAndSystemMessage) {
+TEST_F(KcabRunTest, UnreadableFileStopsTheRunWithItsNameAndSystemMessage) {
     injectFault({FileOperation::Read, "random.bin", kErrorReadFault, 0, -1});
     KcabResult result = run({"-r", "-m", "mszip", "-o", out, tree});
     EXPECT_EQ(result.exitCode, 1);
@@ -142,7 +144,7 @@ TEST_F(KcabTest, UnreadableFileStopsTheRunWithItsNameAndSystemMessage) {
     EXPECT_FALSE(std::filesystem::exists(out));
 }
 
-TEST_F(KcabTest, OutputFolderThatCannotBeWrittenIsReported) {
+TEST_F(KcabRunTest, OutputFolderThatCannotBeWrittenIsReported) {
     std::string missing = scratch.path("no/such/folder/x.cab");
     KcabResult result = runProcess("-q -m none -o '" + missing + "' '" + tree + "'");
     EXPECT_EQ(result.exitCode, 1);
@@ -160,7 +162,7 @@ TEST_F(KcabTest, OutputFolderThatCannotBeWrittenIsReported) {
     EXPECT_FALSE(std::filesystem::exists(out));
 }
 
-TEST_F(KcabTest, CommandLineMistakesExitWithTwo) {
+TEST_F(KcabRunTest, CommandLineMistakesExitWithTwo) {
     for (const auto& arguments :
          std::vector<std::vector<std::string>>{{"-o", out, scratch.path("absent")},
                                                {"-o", out},
@@ -183,7 +185,7 @@ TEST_F(KcabTest, CommandLineMistakesExitWithTwo) {
     EXPECT_FALSE(std::filesystem::exists(out));
 }
 
-TEST_F(KcabTest, HelpDocumentsEveryOption) {
+TEST_F(KcabRunTest, HelpDocumentsEveryOption) {
     KcabResult result = run({"--help"});
     EXPECT_EQ(result.exitCode, 0);
     for (const char* option :
@@ -193,7 +195,7 @@ TEST_F(KcabTest, HelpDocumentsEveryOption) {
     }
 }
 
-TEST_F(KcabTest, StoredPathsFollowThePathsOption) {
+TEST_F(KcabRunTest, StoredPathsFollowThePathsOption) {
     std::string file = tree + "bin/deeper/text.txt";
     std::string full = file.substr(1);
     std::replace(full.begin(), full.end(), '/', '\\');
@@ -211,7 +213,7 @@ TEST_F(KcabTest, StoredPathsFollowThePathsOption) {
     }
 }
 
-TEST_F(KcabTest, RelativePathsAreMadeAbsolute) {
+TEST_F(KcabRunTest, RelativePathsAreMadeAbsolute) {
     std::string previous = std::filesystem::current_path();
     std::filesystem::current_path(tree);
     KcabResult result = run({"-q", "-m", "mszip", "--paths", "full", "-o", "../rel.cab",
@@ -225,14 +227,14 @@ TEST_F(KcabTest, RelativePathsAreMadeAbsolute) {
                              {prefix + "bin\\random.bin", randomBytes(150000, 7)}}));
 }
 
-TEST_F(KcabTest, MaskMatchingNothingIsWarnedAbout) {
+TEST_F(KcabRunTest, MaskMatchingNothingIsWarnedAbout) {
     KcabResult result = run({"-q", "-m", "mszip", "-o", out, tree + "*.none", tree + "readme.txt"});
     EXPECT_EQ(result.exitCode, 0);
     EXPECT_EQ(result.err, "kcab: warning: " + tree + "*.none: matches no file\n");
     EXPECT_EQ(cabinetContents(out), (NamedContents{{"readme.txt", "read me\n"}}));
 }
 
-TEST_F(KcabTest, CabinetSizeMakesANumberedSet) {
+TEST_F(KcabRunTest, CabinetSizeMakesANumberedSet) {
     KcabResult result = run({"-r", "-m", "none", "--cabinet-size", "60000", "-o", out, tree});
     ASSERT_EQ(result.exitCode, 0) << result.err;
     EXPECT_TRUE(std::filesystem::exists(scratch.path("out2.cab")));
@@ -248,7 +250,7 @@ TEST_F(KcabTest, CabinetSizeMakesANumberedSet) {
     expectTreeExtracted(out);
 }
 
-TEST_F(KcabTest, ExistingSetMemberStopsTheRunAndRemovesWhatItWrote) {
+TEST_F(KcabRunTest, ExistingSetMemberStopsTheRunAndRemovesWhatItWrote) {
     scratch.write("out2.cab", "someone else's");
     KcabResult result = run({"-r", "-m", "none", "--cabinet-size", "60000", "-o", out, tree});
     EXPECT_EQ(result.exitCode, 1);
@@ -265,7 +267,7 @@ TEST_F(KcabTest, ExistingSetMemberStopsTheRunAndRemovesWhatItWrote) {
     expectTreeExtracted(out);
 }
 
-TEST_F(KcabTest, ProgressIsABarOnATerminalAndNothingWhenQuiet) {
+TEST_F(KcabRunTest, ProgressIsABarOnATerminalAndNothingWhenQuiet) {
     KcabResult bar = run({"-r", "-m", "mszip", "-o", out, tree}, true);
     ASSERT_EQ(bar.exitCode, 0) << bar.err;
     EXPECT_NE(bar.out.find("\r[########################] 100% "), std::string::npos) << bar.out;
@@ -277,7 +279,7 @@ TEST_F(KcabTest, ProgressIsABarOnATerminalAndNothingWhenQuiet) {
     EXPECT_EQ(quiet.out, "");
 }
 
-TEST_F(KcabTest, InterruptStopsTheRunWithoutACabinet) {
+TEST_F(KcabRunTest, InterruptStopsTheRunWithoutACabinet) {
     interrupt = true;
     KcabResult result = run({"-r", "-m", "mszip", "-o", out, tree});
     EXPECT_EQ(result.exitCode, 130);
@@ -289,7 +291,7 @@ TEST_F(KcabTest, InterruptStopsTheRunWithoutACabinet) {
 
 namespace {
 
-TEST_F(KcabTest, WhatTheWalkPassesOverIsNamed) {
+TEST_F(KcabRunTest, WhatTheWalkPassesOverIsNamed) {
     std::string odd = scratch.folder("odd");
     scratch.write("odd/kept.txt", "kept");
     scratch.write("odd/.hidden-file", "kept too");
@@ -310,3 +312,5 @@ TEST_F(KcabTest, WhatTheWalkPassesOverIsNamed) {
 }
 
 } // namespace
+
+} // namespace kp::test

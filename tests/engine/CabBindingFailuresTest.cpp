@@ -6,12 +6,14 @@
 
 using namespace kp::platform;
 
+namespace kp::test {
+
 namespace {
 
 void ignoreProgress(const std::string&, int, bool&) {}
 void keepNames(std::string&, std::string&, int, int&, bool&) {}
 
-class BindingFailuresTest : public EngineFixture {
+class CabBindingFailuresTest : public EngineFixture {
 protected:
     std::unique_ptr<CabContext> create() {
         return CabCreate(scratch.path("out.cab"), "", 831415, 0x7FFFFFFF, 1, 0, ignoreProgress,
@@ -25,7 +27,7 @@ protected:
     }
 };
 
-TEST_F(BindingFailuresTest, UnopenableOrUnreadableSourceLeavesTheContextUsable) {
+TEST_F(CabBindingFailuresTest, UnopenableOrUnreadableSourceLeavesTheContextUsable) {
     std::string locked = scratch.write("in/locked.txt", "locked");
     std::string broken = scratch.write("in/broken.bin", randomBytes(70000, 5));
     std::string good = scratch.write("in/good.txt", "good");
@@ -49,7 +51,7 @@ TEST_F(BindingFailuresTest, UnopenableOrUnreadableSourceLeavesTheContextUsable) 
     EXPECT_EQ(files[0].data, "good");
 }
 
-TEST_F(BindingFailuresTest, ExhaustedMemoryIsReportedAsSuch) {
+TEST_F(CabBindingFailuresTest, ExhaustedMemoryIsReportedAsSuch) {
     std::string source = scratch.write("a.txt", "a");
     auto context = create();
     ASSERT_TRUE(context);
@@ -65,7 +67,7 @@ TEST_F(BindingFailuresTest, ExhaustedMemoryIsReportedAsSuch) {
     expectError(FCIERR_ALLOC_FAIL, 0);
 }
 
-TEST_F(BindingFailuresTest, TemporaryFilesThatCannotBeMadeFailCreation) {
+TEST_F(CabBindingFailuresTest, TemporaryFilesThatCannotBeMadeFailCreation) {
     injectFault({FileOperation::TempName, "", kErrorDiskFull, 0, 1});
     EXPECT_FALSE(create());
     EXPECT_EQ(CabLastError().erfOper, FCIERR_TEMP_FILE);
@@ -75,7 +77,7 @@ TEST_F(BindingFailuresTest, TemporaryFilesThatCannotBeMadeFailCreation) {
     expectError(FCIERR_TEMP_FILE, kErrorDiskFull);
 }
 
-TEST_F(BindingFailuresTest, QuantumIsAnUnknownCompressionType) {
+TEST_F(CabBindingFailuresTest, QuantumIsAnUnknownCompressionType) {
     std::string source = scratch.write("a.txt", "a");
     auto context = create();
     ASSERT_TRUE(context);
@@ -84,7 +86,7 @@ TEST_F(BindingFailuresTest, QuantumIsAnUnknownCompressionType) {
     CabDestroy(*context);
 }
 
-TEST_F(BindingFailuresTest, CabinetThatCannotBeWrittenFailsTheFlushAndLeavesNothing) {
+TEST_F(CabBindingFailuresTest, CabinetThatCannotBeWrittenFailsTheFlushAndLeavesNothing) {
     std::string source = scratch.write("a.txt", randomBytes(50000, 6));
     for (FileOperation operation : {FileOperation::Open, FileOperation::Write}) {
         SCOPED_TRACE(operation == FileOperation::Open ? "open" : "write");
@@ -100,7 +102,7 @@ TEST_F(BindingFailuresTest, CabinetThatCannotBeWrittenFailsTheFlushAndLeavesNoth
     }
 }
 
-TEST_F(BindingFailuresTest, ExistingCabinetIsNeverOverwritten) {
+TEST_F(CabBindingFailuresTest, ExistingCabinetIsNeverOverwritten) {
     std::string source = scratch.write("a.txt", "a");
     scratch.write("out.cab", "precious");
     auto context = create();
@@ -112,7 +114,7 @@ TEST_F(BindingFailuresTest, ExistingCabinetIsNeverOverwritten) {
     EXPECT_EQ(readFileBytes(scratch.path("out.cab")), "precious");
 }
 
-TEST_F(BindingFailuresTest, StoredNameBeyondTheFormatLimitHasAClearText) {
+TEST_F(CabBindingFailuresTest, StoredNameBeyondTheFormatLimitHasAClearText) {
     std::string source = scratch.write("a.txt", "a");
     auto context = create();
     ASSERT_TRUE(context);
@@ -123,3 +125,5 @@ TEST_F(BindingFailuresTest, StoredNameBeyondTheFormatLimitHasAClearText) {
 }
 
 } // namespace
+
+} // namespace kp::test

@@ -1,0 +1,123 @@
+#include "engine/FolderWalk.h"
+
+#include "platform/DirectorySearch.h"
+#include "platform/Files.h"
+
+#include <algorithm>
+#include <optional>
+
+namespace kp {
+namespace {
+
+using namespace platform;
+
+// What the walk admits of a folder's listing: sub-folders that are not hidden, system
+// or links (the directory bit alone); files whatever their attributes.
+constexpr std::uint32_t kSubFolderAdmit = kAttrDirectory;
+constexpr std::uint32_t kFileAdmit = kAttrAnyFile;
+
+// Sub-folders are looked for with a mask of their own, whatever the entry's mask.
+constexpr const char* kEveryName = "*.*";
+
+bool IsEnteredFolder(const FoundEntry& entry) {
+    return entry.kind == EntryKind::Folder && admitted(entry, kSubFolderAdmit);
+}
+
+bool IsTakenFile(const FoundEntry& entry) {
+    return entry.kind == EntryKind::File && admitted(entry, kFileAdmit);
+}
+
+// The reason the walk gives for passing over an entry of a listing, if it does.
+std::optional<LeftOutReason> ReasonLeftOut(const FoundEntry& entry) {
+    switch (entry.kind) {
+    case EntryKind::Folder:
+        if (IsEnteredFolder(entry)) {
+            return std::nullopt;
+        }
+        return (entry.attributes & kAttrReparsePoint) ? LeftOutReason::LinkToFolder
+                                                      : LeftOutReason::HiddenFolder;
+    case EntryKind::DanglingLink:
+        return LeftOutReason::DanglingLink;
+    case EntryKind::Special:
+        return LeftOutReason::NotARegularFile;
+    case EntryKind::File:
+        break;
+    }
+    return std::nullopt;
+}
+
+std::vector<FoundEntry> Listing(const std::string& pattern) {
+    std::vector<FoundEntry> entries;
+    listEntries(pattern, entries); // a folder that cannot be listed holds nothing
+    return entries;
+}
+
+void CollectLeftOut(const std::string& Folder, const std::string& Mask, bool Recursive,
+                    std::vector<LeftOutEntry>& leftOut) {
+    // An entry with no reason is a sub-folder the walk enters.
+    std::vector<std::pair<std::string, std::optional<LeftOutReason>>> found;
+    if (Recursive) {
+        for (const FoundEntry& entry : Listing(Folder + kEveryName)) {
+            if (entry.kind == EntryKind::Folder) {
+                found.emplace_back(entry.name, ReasonLeftOut(entry));
+            }
+        }
+    }
+    for (const FoundEntry& entry : Listing(Folder + Mask)) {
+        if (entry.kind != EntryKind::Folder) {
+            if (auto reason = ReasonLeftOut(entry)) {
+                found.emplace_back(entry.name, reason);
+            }
+        }
+    }
+    std::stable_sort(found.begin(), found.end(),
+                     [](const auto& a, const auto& b) { return a.first < b.first; });
+    for (const auto& [name, reason] : found) {
+        if (reason) {
+            leftOut.push_back({Folder + name, *reason});
+        } else {
+            CollectLeftOut(Folder + name + kPathSeparator, Mask, true, leftOut);
+        }
+    }
+}
+
+} // namespace
+
+std::vector<std::string> EnteredSubFolders(const std::string& Folder) {
+    std::vector<std::string> names;
+    for (const FoundEntry& entry : Listing(Folder + kEveryName)) {
+        if (IsEnteredFolder(entry)) {
+            names.push_back(entry.name);
+        }
+    }
+    return names;
+}
+
+std::vector<std::string> MatchingFiles(const std::string& Folder, const std::string& Mask) {
+    std::vector<std::string> names;
+    for (const FoundEntry& entry : Listing(Folder + Mask)) {
+        if (IsTakenFile(entry)) {
+            names.push_back(entry.name);
+        }
+    }
+    return names;
+}
+
+std::int32_t CountFiles(const std::string& Folder, const std::string& Mask, bool Recursive) {
+    std::int32_t count = 0;
+    if (Recursive) {
+        for (const std::string& name : EnteredSubFolders(Folder)) {
+            count += CountFiles(Folder + name + kPathSeparator, Mask, true);
+        }
+    }
+    return count + static_cast<std::int32_t>(MatchingFiles(Folder, Mask).size());
+}
+
+std::vector<LeftOutEntry> LeftOutEntries(const std::string& Folder, const std::string& Mask,
+                                         bool Recursive) {
+    std::vector<LeftOutEntry> leftOut;
+    CollectLeftOut(Folder, Mask, Recursive, leftOut);
+    return leftOut;
+}
+
+} // namespace kp

@@ -1,0 +1,178 @@
+// The callbacks the binding hands to the cabinet service, called as the service
+// calls them.
+#include "engine/CabCallbacks.h"
+#include "EngineFixture.h"
+#include "engine/CabBinding.h"
+#include "platform/LastError.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+
+using namespace kp::platform;
+
+namespace kp::test {
+
+namespace {
+
+struct ProgressReport {
+    std::string file;
+    int percent;
+};
+std::vector<ProgressReport> progressReports;
+bool abortProgress = false;
+
+void recordProgress(const std::string& FileName, int Percent, bool& Abort) {
+    progressReports.push_back({FileName, Percent});
+    Abort = abortProgress;
+}
+
+class CabCallbacksTest : public EngineFixture {
+protected:
+    void SetUp() override {
+        EngineFixture::SetUp();
+        progressReports.clear();
+        abortProgress = false;
+    }
+};
+
+TEST_F(CabCallbacksTest, StatusReportsOtherThanBlocksNeverReachProgress) {
+    CompContext context;
+    context.ProgressProc = recordProgress;
+    context.FileName = "/some/file";
+    context.FileSize = 5LL * 1024 * 1024 * 1024; // past 32 bits: no overflow, no wrap
+    context.BytesDone = 4LL * 1024 * 1024 * 1024;
+    EXPECT_EQ(fciStatus(statusFolder, 10, 20, &context), 0);
+    EXPECT_EQ(fciStatus(statusCabinet, 10, 20, &context), 0);
+    EXPECT_TRUE(progressReports.empty());
+    EXPECT_EQ(fciStatus(statusFile, 100, 1024u * 1024 * 1024, &context), 0);
+    ASSERT_EQ(progressReports.size(), 1u);
+    EXPECT_EQ(progressReports[0].percent, 100);
+
+    context.FileSize = 0;
+    context.BytesDone = 0;
+    EXPECT_EQ(fciStatus(statusFile, 0, 0, &context), 0);
+    EXPECT_EQ(progressReports.back().percent, 100)
+        << "an empty file is done, not a division by zero";
+    abortProgress = true;
+    EXPECT_EQ(fciStatus(statusFile, 1, 1, &context), -1);
+    EXPECT_EQ(fciFlushStatus(statusFile, 1, 1, &context), 0);
+}
+
+TEST_F(CabCallbacksTest, TempNamesAreUniqueWithPrefixAndFitTheBuffer) {
+    char name[1024];
+    CompContext context;
+    ASSERT_TRUE(fciGetTempFile(name, sizeof name, &context));
+    std::string first = name;
+    EXPECT_EQ(first.rfind(tempFolder + "kFw", 0), 0u) << first;
+    EXPECT_FALSE(std::filesystem::exists(first)) << "the reserving file is removed again";
+    ASSERT_TRUE(fciGetTempFile(name, sizeof name, &context));
+    EXPECT_NE(first, name);
+
+    char tiny[8] = "keep";
+    EXPECT_FALSE(fciGetTempFile(tiny, sizeof tiny, &context));
+    EXPECT_STREQ(tiny, "keep");
+
+    injectFault({FileOperation::TempName, "", kErrorDiskFull, 0, 1});
+    EXPECT_FALSE(fciGetTempFile(name, sizeof name, &context));
+}
+
+TEST_F(CabCallbacksTest, OpenFlagsAndTransferFailuresReachTheService) {
+    std::string existing = scratch.write("exists", "abc");
+    CompContext context;
+    int err = -5;
+    EXPECT_EQ(fciOpen(existing.data(), _O_RDWR | _O_CREAT | _O_TRUNC | _O_BINARY,
+                      _S_IREAD | _S_IWRITE, &err, &context),
+              -1);
+    EXPECT_EQ(err, static_cast<int>(kErrorFileExists)) << "a create never replaces a file";
+    EXPECT_EQ(readFileBytes(existing), "abc");
+
+    INT_PTR handle = fciOpen(existing.data(), _O_RDWR | _O_BINARY, 0, &err, &context);
+    ASSERT_NE(handle, -1);
+    EXPECT_EQ(err, 0);
+    char buffer[4] = {};
+    EXPECT_EQ(fciSeek(handle, 1, 0, &err, &context), 1);
+    EXPECT_EQ(fciRead(handle, buffer, 4, &err, &context), 2u);
+    EXPECT_EQ(std::string(buffer, 2), "bc");
+    EXPECT_EQ(fciSeek(handle, 0, 7, &err, &context), -1);
+    EXPECT_EQ(err, static_cast<int>(kErrorInvalidParameter));
+    EXPECT_EQ(fciWrite(handle, const_cast<char*>("Z"), 1, &err, &context), 1u);
+
+    injectFault({FileOperation::Read, "exists", kErrorReadFault, 0, 1});
+    EXPECT_EQ(fciRead(handle, buffer, 4, &err, &context), static_cast<UINT>(-1));
+    EXPECT_EQ(err, static_cast<int>(kErrorReadFault));
+    injectFault({FileOperation::Write, "exists", kErrorDiskFull, 0, 1});
+    EXPECT_EQ(fciWrite(handle, buffer, 4, &err, &context), static_cast<UINT>(-1));
+    EXPECT_EQ(err, static_cast<int>(kErrorDiskFull));
+    EXPECT_EQ(fciClose(handle, &err, &context), 0);
+    EXPECT_EQ(fciClose(handle, &err, &context), -1);
+    EXPECT_EQ(err, static_cast<int>(kErrorInvalidHandle));
+
+    EXPECT_EQ(fciDelete(existing.data(), &err, &context), 0);
+    EXPECT_EQ(fciDelete(existing.data(), &err, &context), -1);
+    EXPECT_EQ(err, static_cast<int>(kErrorFileNotFound));
+    EXPECT_EQ(fciAlloc(0), nullptr);
+}
+
+TEST_F(CabCallbacksTest, OpenInfoGivesLocalDosTimeMaskedAttributesAndFollowsTheFile) {
+    ::setenv("TZ", "UTC", 1);
+    ::tzset();
+    std::string file = scratch.write(".secret", "12345");
+    ASSERT_EQ(::chmod(file.c_str(), 0444), 0);
+    struct timespec times[2] = {{1710510331, 0}, {1710510331, 0}}; // 2024-03-15 13:45:31
+    ASSERT_EQ(::utimensat(AT_FDCWD, file.c_str(), times, 0), 0);
+
+    CompContext context;
+    context.BytesDone = 99;
+    USHORT date = 0, time = 0, attributes = 0xFFFF;
+    int err = 0;
+    INT_PTR handle = fciGetOpenInfo(file.data(), &date, &time, &attributes, &err, &context);
+    ASSERT_NE(handle, -1);
+    EXPECT_EQ(date, ((2024 - 1980) << 9) | (3 << 5) | 15);
+    EXPECT_EQ(time, (13 << 11) | (45 << 5) | 15);
+    EXPECT_EQ(attributes, _A_RDONLY | _A_HIDDEN | _A_ARCH);
+    EXPECT_EQ(context.FileName, file);
+    EXPECT_EQ(context.FileSize, 5);
+    EXPECT_EQ(context.BytesDone, 0);
+    fciClose(handle, &err, &context);
+
+    struct timespec ancient[2] = {{0, 0}, {0, 0}}; // 1970 cannot be a DOS date
+    ASSERT_EQ(::utimensat(AT_FDCWD, file.c_str(), ancient, 0), 0);
+    handle = fciGetOpenInfo(file.data(), &date, &time, &attributes, &err, &context);
+    ASSERT_NE(handle, -1);
+    EXPECT_EQ(date, (1 << 5) | 1) << "the earliest DOS date, not garbage";
+    EXPECT_EQ(time, 0);
+    fciClose(handle, &err, &context);
+
+    struct timespec future[2] = {{7258118400, 0}, {7258118400, 0}}; // 2200
+    ASSERT_EQ(::utimensat(AT_FDCWD, file.c_str(), future, 0), 0);
+    handle = fciGetOpenInfo(file.data(), &date, &time, &attributes, &err, &context);
+    ASSERT_NE(handle, -1);
+    EXPECT_EQ(date, (127 << 9) | (12 << 5) | 31) << "the latest DOS date";
+    fciClose(handle, &err, &context);
+    ::unsetenv("TZ");
+    ::tzset();
+}
+
+TEST_F(CabCallbacksTest, OpenInfoFailuresReportTheSystemCode) {
+    std::string file = scratch.write("f", "x");
+    CompContext context;
+    USHORT date, time, attributes;
+    int err = 0;
+    injectFault({FileOperation::Open, "f", kErrorSharingViolation, 0, 1});
+    EXPECT_EQ(fciGetOpenInfo(file.data(), &date, &time, &attributes, &err, &context), -1);
+    EXPECT_EQ(err, static_cast<int>(kErrorSharingViolation));
+
+    injectFault({FileOperation::Information, "f", kErrorAccessDenied, 0, 1});
+    EXPECT_EQ(fciGetOpenInfo(file.data(), &date, &time, &attributes, &err, &context), -1);
+    EXPECT_EQ(err, static_cast<int>(kErrorAccessDenied));
+
+    injectFault({FileOperation::Attributes, "f", kErrorAccessDenied, 0, 1});
+    INT_PTR handle = fciGetOpenInfo(file.data(), &date, &time, &attributes, &err, &context);
+    ASSERT_NE(handle, -1);
+    EXPECT_EQ(attributes, 0) << "attributes that cannot be read are 0";
+    fciClose(handle, &err, &context);
+}
+
+} // namespace
+
+} // namespace kp::test
