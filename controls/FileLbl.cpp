@@ -1,5 +1,6 @@
 #include "FileLbl.h"
 
+#include "ChangeProperty.h"
 #include "StringConvert.h"
 #include "platform/Paths.h"
 
@@ -15,29 +16,23 @@ TFileLabel::TFileLabel(QWidget* parent) : QLabel(parent), separator_(1, platform
 }
 
 void TFileLabel::setFileName(const std::string& value) {
-    if (value == fileName_) {
-        return;
+    if (ChangeProperty(fileName_, value)) {
+        ParseFileName();
+        FitCaption();
     }
-    fileName_ = value;
-    ParseFileName();
-    FitCaption();
 }
 
 void TFileLabel::setSeparator(const std::string& value) {
-    if (value == separator_) {
-        return;
+    if (ChangeProperty(separator_, value)) {
+        ParseFileName();
+        FitCaption();
     }
-    separator_ = value;
-    ParseFileName();
-    FitCaption();
 }
 
 void TFileLabel::setDirection(TDirection value) {
-    if (value == direction_) {
-        return;
+    if (ChangeProperty(direction_, value)) {
+        FitCaption();
     }
-    direction_ = value;
-    FitCaption();
 }
 
 std::vector<std::string> TFileLabel::SplitPath(std::string_view text, std::string_view separator) {

@@ -1,5 +1,7 @@
 #include "Label3D.h"
 
+#include "ChangeProperty.h"
+
 #include <QPainter>
 
 namespace kp {
@@ -35,28 +37,22 @@ TLabel3D::TLabel3D(QWidget* parent) : QLabel(parent) {
 }
 
 void TLabel3D::setCaptionStyle(TCaptionStyle value) {
-    if (value == captionStyle_) {
-        return;
+    if (ChangeProperty(captionStyle_, value)) {
+        update();
     }
-    captionStyle_ = value;
-    update();
 }
 
 void TLabel3D::setTransparent(bool value) {
-    if (value == transparent_) {
-        return;
+    if (ChangeProperty(transparent_, value)) {
+        update();
     }
-    transparent_ = value;
-    update();
 }
 
 void TLabel3D::setShowAccelChar(bool value) {
-    if (value == showAccelChar_) {
-        return;
+    if (ChangeProperty(showAccelChar_, value)) {
+        UpdateAccelerator();
+        update();
     }
-    showAccelChar_ = value;
-    UpdateAccelerator();
-    update();
 }
 
 void TLabel3D::setFocusControl(QWidget* control) {

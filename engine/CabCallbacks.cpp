@@ -8,6 +8,7 @@
 #include "platform/TempFiles.h"
 
 #include <cstring>
+#include <optional>
 
 namespace kp {
 
@@ -29,6 +30,21 @@ template <typename Result, typename Body> Result guarded(void* pv, Result failur
         }
         return failure;
     }
+}
+
+// The body of a callback with an `err` argument: `err` is 0 unless `call` gives no
+// value, when it holds the platform's last error and the callback answers `failure`.
+template <typename Result, typename Call>
+Result systemCall(int* err, void* pv, Result failure, Call call) {
+    *err = 0;
+    return guarded<Result>(pv, failure, [&]() -> Result {
+        std::optional<Result> result = call();
+        if (!result) {
+            *err = static_cast<int>(lastError());
+            return failure;
+        }
+        return *result;
+    });
 }
 
 constexpr UINT kTransferFailed = static_cast<UINT>(-1);
@@ -60,8 +76,7 @@ FNFCIFREE(fciFree) {
 
 FNFCIOPEN(fciOpen) {
     (void)pmode;
-    *err = 0;
-    return guarded<INT_PTR>(pv, -1, [&]() -> INT_PTR {
+    return systemCall<INT_PTR>(err, pv, -1, [&]() -> std::optional<INT_PTR> {
         FileAccess access = FileAccess::Read;
         FileDisposition disposition = FileDisposition::OpenExisting;
         if (oflag & _O_CREAT) {
@@ -87,13 +102,13 @@ FNFCIOPEN(fciOpen) {
         }
         FileHandle handle = openFile(pszFile, access, disposition);
         if (handle == kInvalidHandle) {
-            *err = static_cast<int>(lastError());
-            return -1;
+            return std::nullopt;
         }
         if ((oflag & _O_APPEND) && seekFile(handle, 0, SeekOrigin::End) < 0) {
-            *err = static_cast<int>(lastError());
+            std::uint32_t error = lastError();
             closeFile(handle);
-            return -1;
+            setLastError(error);
+            return std::nullopt;
         }
         return handle;
     });
@@ -102,64 +117,41 @@ FNFCIOPEN(fciOpen) {
 // A failed transfer answers -1, the service's sign of failure, rather than a byte count
 // that it would take for the end of the file.
 FNFCIREAD(fciRead) {
-    *err = 0;
-    return guarded<UINT>(pv, kTransferFailed, [&]() -> UINT {
+    return systemCall<UINT>(err, pv, kTransferFailed, [&]() -> std::optional<UINT> {
         std::uint32_t transferred = 0;
-        if (!readFile(hf, memory, cb, transferred)) {
-            *err = static_cast<int>(lastError());
-            return kTransferFailed;
-        }
-        return transferred;
+        return readFile(hf, memory, cb, transferred) ? std::optional<UINT>(transferred)
+                                                     : std::nullopt;
     });
 }
 
 FNFCIWRITE(fciWrite) {
-    *err = 0;
-    return guarded<UINT>(pv, kTransferFailed, [&]() -> UINT {
+    return systemCall<UINT>(err, pv, kTransferFailed, [&]() -> std::optional<UINT> {
         std::uint32_t transferred = 0;
-        if (!writeFile(hf, memory, cb, transferred)) {
-            *err = static_cast<int>(lastError());
-            return kTransferFailed;
-        }
-        return transferred;
+        return writeFile(hf, memory, cb, transferred) ? std::optional<UINT>(transferred)
+                                                      : std::nullopt;
     });
 }
 
 FNFCICLOSE(fciClose) {
-    *err = 0;
-    return guarded<int>(pv, -1, [&]() -> int {
-        if (!closeFile(hf)) {
-            *err = static_cast<int>(lastError());
-            return -1;
-        }
-        return 0;
+    return systemCall<int>(err, pv, -1, [&]() -> std::optional<int> {
+        return closeFile(hf) ? std::optional<int>(0) : std::nullopt;
     });
 }
 
 FNFCISEEK(fciSeek) {
-    *err = 0;
-    return guarded<long>(pv, -1, [&]() -> long {
+    return systemCall<long>(err, pv, -1, [&]() -> std::optional<long> {
         if (seektype < 0 || seektype > 2) {
-            *err = static_cast<int>(kErrorInvalidParameter);
-            return -1;
+            setLastError(kErrorInvalidParameter);
+            return std::nullopt;
         }
         std::int64_t position = seekFile(hf, dist, static_cast<SeekOrigin>(seektype));
-        if (position < 0) {
-            *err = static_cast<int>(lastError());
-            return -1;
-        }
-        return static_cast<long>(position);
+        return position < 0 ? std::nullopt : std::optional<long>(static_cast<long>(position));
     });
 }
 
 FNFCIDELETE(fciDelete) {
-    *err = 0;
-    return guarded<int>(pv, -1, [&]() -> int {
-        if (!deleteFile(pszFile)) {
-            *err = static_cast<int>(lastError());
-            return -1;
-        }
-        return 0;
+    return systemCall<int>(err, pv, -1, [&]() -> std::optional<int> {
+        return deleteFile(pszFile) ? std::optional<int>(0) : std::nullopt;
     });
 }
 

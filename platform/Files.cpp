@@ -50,6 +50,37 @@ bool admitHandleCall(FileOperation operation, FileHandle handle) {
     return true;
 }
 
+// Moves `count` bytes through `step` (a read or write of what is left after `done`
+// bytes), retrying on interruption. A read stops at the end of the file; a write that
+// moves nothing means the disk is full.
+template <typename Step>
+bool transferAll(FileOperation operation, FileHandle handle, std::uint32_t count,
+                 std::uint32_t& transferred, Step step) {
+    transferred = 0;
+    if (!admitHandleCall(operation, handle)) {
+        return false;
+    }
+    const bool writing = operation == FileOperation::Write;
+    while (transferred < count) {
+        ssize_t moved = step(transferred);
+        if (moved < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return failTransfer(writing);
+        }
+        if (moved == 0) {
+            if (writing) {
+                return failWith(kErrorDiskFull);
+            }
+            break;
+        }
+        transferred += static_cast<std::uint32_t>(moved);
+    }
+    setLastError(kErrorSuccess);
+    return true;
+}
+
 int openFlags(FileAccess access, FileDisposition disposition) {
     int flags = O_CLOEXEC | O_NONBLOCK | O_NOCTTY;
     switch (access) {
@@ -148,50 +179,18 @@ FileHandle openFile(const std::string& path, FileAccess access, FileDisposition 
 }
 
 bool readFile(FileHandle handle, void* buffer, std::uint32_t count, std::uint32_t& transferred) {
-    transferred = 0;
-    if (!admitHandleCall(FileOperation::Read, handle)) {
-        return false;
-    }
     auto* bytes = static_cast<char*>(buffer);
-    while (transferred < count) {
-        ssize_t got = ::read(static_cast<int>(handle), bytes + transferred, count - transferred);
-        if (got < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return failTransfer(false);
-        }
-        if (got == 0) {
-            break;
-        }
-        transferred += static_cast<std::uint32_t>(got);
-    }
-    setLastError(kErrorSuccess);
-    return true;
+    return transferAll(FileOperation::Read, handle, count, transferred, [&](std::uint32_t done) {
+        return ::read(static_cast<int>(handle), bytes + done, count - done);
+    });
 }
 
 bool writeFile(FileHandle handle, const void* buffer, std::uint32_t count,
                std::uint32_t& transferred) {
-    transferred = 0;
-    if (!admitHandleCall(FileOperation::Write, handle)) {
-        return false;
-    }
     const auto* bytes = static_cast<const char*>(buffer);
-    while (transferred < count) {
-        ssize_t put = ::write(static_cast<int>(handle), bytes + transferred, count - transferred);
-        if (put < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return failTransfer(true);
-        }
-        if (put == 0) {
-            return failWith(kErrorDiskFull);
-        }
-        transferred += static_cast<std::uint32_t>(put);
-    }
-    setLastError(kErrorSuccess);
-    return true;
+    return transferAll(FileOperation::Write, handle, count, transferred, [&](std::uint32_t done) {
+        return ::write(static_cast<int>(handle), bytes + done, count - done);
+    });
 }
 
 std::int64_t seekFile(FileHandle handle, std::int64_t distance, SeekOrigin origin) {

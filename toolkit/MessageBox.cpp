@@ -5,6 +5,8 @@
 #include <QApplication>
 #include <QMessageBox>
 
+#include <utility>
+
 namespace kp {
 
 namespace {
@@ -65,9 +67,7 @@ MessageResult MessageBox(const std::string& text, const std::string& title, Mess
 }
 
 MessageBoxResponder SetMessageBoxResponder(MessageBoxResponder responder) {
-    MessageBoxResponder previous = std::move(CurrentResponder());
-    CurrentResponder() = std::move(responder);
-    return previous;
+    return std::exchange(CurrentResponder(), std::move(responder));
 }
 
 RecordedMessageBoxes::RecordedMessageBoxes(std::vector<MessageResult> answers)

@@ -4,6 +4,8 @@
 
 #include <QDesktopServices>
 
+#include <utility>
+
 namespace kp {
 
 namespace {
@@ -55,9 +57,7 @@ bool ShellOpen(const QString& target) {
 }
 
 ShellOpener SetShellOpener(ShellOpener opener) {
-    ShellOpener previous = std::move(CurrentOpener());
-    CurrentOpener() = std::move(opener);
-    return previous;
+    return std::exchange(CurrentOpener(), std::move(opener));
 }
 
 } // namespace kp

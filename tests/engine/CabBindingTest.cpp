@@ -2,6 +2,7 @@
 // standing in for their two procedures.
 #include "engine/CabBinding.h"
 #include "EngineFixture.h"
+#include "ProgressRecorder.h"
 #include "cab_format.h"
 #include "platform/CurrentDirectory.h"
 #include "platform/LastError.h"
@@ -15,22 +16,6 @@ using namespace kp::platform;
 namespace kp::test {
 
 namespace {
-
-struct ProgressReport {
-    std::string file;
-    int percent;
-};
-std::vector<ProgressReport> progressReports;
-bool abortProgress = false;
-bool throwFromProgress = false;
-
-void recordProgress(const std::string& FileName, int Percent, bool& Abort) {
-    progressReports.push_back({FileName, Percent});
-    if (throwFromProgress) {
-        throw std::runtime_error("handler failed");
-    }
-    Abort = abortProgress;
-}
 
 int nextCabCalls = 0;
 bool abortNextCab = false;
@@ -52,8 +37,7 @@ class CabBindingTest : public EngineFixture {
 protected:
     void SetUp() override {
         EngineFixture::SetUp();
-        progressReports.clear();
-        abortProgress = throwFromProgress = false;
+        progress = ProgressRecorder{};
         nextCabCalls = 0;
         abortNextCab = throwFromNextCab = false;
     }
@@ -143,17 +127,17 @@ TEST_F(CabBindingTest, ProgressFollowsTheFileAndItsAbortFailsTheAdd) {
     auto context = create("out.cab");
     ASSERT_TRUE(context);
     ASSERT_TRUE(CabAddFile(*context, big, "big.bin", false, ctMsZip, 15));
-    ASSERT_EQ(progressReports.size(), 3u) << "one report per full block";
-    EXPECT_EQ(progressReports[0].file, big);
-    EXPECT_EQ(progressReports[0].percent, 32768 * 100 / (3 * 32768 + 100));
-    EXPECT_EQ(progressReports[2].percent, 3 * 32768 * 100 / (3 * 32768 + 100));
+    ASSERT_EQ(progress.reports.size(), 3u) << "one report per full block";
+    EXPECT_EQ(progress.reports[0].file, big);
+    EXPECT_EQ(progress.reports[0].percent, 32768 * 100 / (3 * 32768 + 100));
+    EXPECT_EQ(progress.reports[2].percent, 3 * 32768 * 100 / (3 * 32768 + 100));
 
-    progressReports.clear();
+    progress.reports.clear();
     ASSERT_TRUE(CabFlush(*context, false));
-    EXPECT_TRUE(progressReports.empty()) << "the flush reports nothing to ProgressProc";
+    EXPECT_TRUE(progress.reports.empty()) << "the flush reports nothing to ProgressProc";
 
     std::string second = scratch.write("second.bin", randomBytes(40000, 3));
-    abortProgress = true;
+    progress.abort = true;
     EXPECT_FALSE(CabAddFile(*context, second, "second.bin", false, ctMsZip, 15));
     EXPECT_EQ(CabLastError().erfOper, FCIERR_USER_ABORT);
     CabDestroy(*context);
@@ -163,7 +147,7 @@ TEST_F(CabBindingTest, ExceptionsFromHandlersFailTheCallWithNoError) {
     std::string big = scratch.write("big.bin", randomBytes(40000, 4));
     auto context = create("out.cab");
     ASSERT_TRUE(context);
-    throwFromProgress = true;
+    progress.throwing = true;
     EXPECT_FALSE(CabAddFile(*context, big, "big.bin", false, ctMsZip, 15));
     ERF error = CabLastError();
     EXPECT_EQ(error.erfOper, 0);

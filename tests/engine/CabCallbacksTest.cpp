@@ -2,6 +2,7 @@
 // calls them.
 #include "engine/CabCallbacks.h"
 #include "EngineFixture.h"
+#include "ProgressRecorder.h"
 #include "engine/CabBinding.h"
 #include "platform/LastError.h"
 
@@ -14,24 +15,11 @@ namespace kp::test {
 
 namespace {
 
-struct ProgressReport {
-    std::string file;
-    int percent;
-};
-std::vector<ProgressReport> progressReports;
-bool abortProgress = false;
-
-void recordProgress(const std::string& FileName, int Percent, bool& Abort) {
-    progressReports.push_back({FileName, Percent});
-    Abort = abortProgress;
-}
-
 class CabCallbacksTest : public EngineFixture {
 protected:
     void SetUp() override {
         EngineFixture::SetUp();
-        progressReports.clear();
-        abortProgress = false;
+        progress = ProgressRecorder{};
     }
 };
 
@@ -43,17 +31,17 @@ TEST_F(CabCallbacksTest, StatusReportsOtherThanBlocksNeverReachProgress) {
     context.BytesDone = 4LL * 1024 * 1024 * 1024;
     EXPECT_EQ(fciStatus(statusFolder, 10, 20, &context), 0);
     EXPECT_EQ(fciStatus(statusCabinet, 10, 20, &context), 0);
-    EXPECT_TRUE(progressReports.empty());
+    EXPECT_TRUE(progress.reports.empty());
     EXPECT_EQ(fciStatus(statusFile, 100, 1024u * 1024 * 1024, &context), 0);
-    ASSERT_EQ(progressReports.size(), 1u);
-    EXPECT_EQ(progressReports[0].percent, 100);
+    ASSERT_EQ(progress.reports.size(), 1u);
+    EXPECT_EQ(progress.reports[0].percent, 100);
 
     context.FileSize = 0;
     context.BytesDone = 0;
     EXPECT_EQ(fciStatus(statusFile, 0, 0, &context), 0);
-    EXPECT_EQ(progressReports.back().percent, 100)
+    EXPECT_EQ(progress.reports.back().percent, 100)
         << "an empty file is done, not a division by zero";
-    abortProgress = true;
+    progress.abort = true;
     EXPECT_EQ(fciStatus(statusFile, 1, 1, &context), -1);
     EXPECT_EQ(fciFlushStatus(statusFile, 1, 1, &context), 0);
 }
