@@ -6,6 +6,7 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+namespace kp {
 namespace {
 
 std::atomic<bool> interruptRequested{false};
@@ -14,8 +15,8 @@ extern "C" void requestInterrupt(int) {
     interruptRequested.store(true);
 }
 
-kp::KcabTerminal describeTerminal() {
-    kp::KcabTerminal terminal;
+KcabTerminal describeTerminal() {
+    KcabTerminal terminal;
     terminal.isTerminal = ::isatty(STDOUT_FILENO) == 1;
     winsize size{};
     if (terminal.isTerminal && ::ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0) {
@@ -25,8 +26,10 @@ kp::KcabTerminal describeTerminal() {
 }
 
 } // namespace
+} // namespace kp
 
 int main(int argc, char** argv) {
+    using namespace kp;
     // The first Ctrl-C stops the run cleanly (temporary files removed, no partial
     // cabinet left); a second one ends the process at once.
     struct sigaction action {};
@@ -36,5 +39,5 @@ int main(int argc, char** argv) {
     ::sigaction(SIGTERM, &action, nullptr);
 
     std::vector<std::string> arguments(argv + 1, argv + argc);
-    return kp::RunKcab(arguments, std::cout, std::cerr, describeTerminal(), interruptRequested);
+    return RunKcab(arguments, std::cout, std::cerr, describeTerminal(), interruptRequested);
 }
