@@ -77,6 +77,8 @@ struct PartListing {
     std::uint32_t firstRecord = 0; // byte offset in the folder's file list
 };
 
+// Whether a file of `size` bytes starting at uncompressed offset `start` of its folder
+// has bytes at or after `splitAt`; an empty file, whether it starts there.
 bool touches(std::uint32_t start, std::uint32_t size, std::uint32_t splitAt) {
     return size ? start + size > splitAt : start >= splitAt;
 }
