@@ -48,7 +48,7 @@ void TAnimate::setFileName(const std::string& value) {
     clip_ = std::make_unique<AviClip>(std::move(*clip));
     canvas_ = std::make_unique<AviCanvas>(*clip_);
     canvas_->ShowFrame(0);
-    background_ = clip_->Palette()[canvas_->Pixels().front()];
+    background_ = canvas_->Pixels().front();
     canvas_->ShowFrame(FirstFrame());
     update();
 }
@@ -132,18 +132,14 @@ QImage TAnimate::Picture() const {
     if (!Open()) {
         return {};
     }
-    const int width = clip_->Width();
-    QImage picture(width, clip_->Height(), QImage::Format_Indexed8);
-    QList<QRgb> colors;
-    for (const AviColor& color : clip_->Palette()) {
-        const bool hidden = transparent_ && color == background_;
-        colors.push_back(hidden ? qRgba(0, 0, 0, 0) : qRgb(color.red, color.green, color.blue));
-    }
-    picture.setColorTable(colors);
-    const std::vector<std::uint8_t>& pixels = canvas_->Pixels();
+    QImage picture(clip_->Width(), clip_->Height(), QImage::Format_ARGB32);
+    const std::vector<AviPixel>& pixels = canvas_->Pixels();
     for (int y = 0; y < picture.height(); ++y) {
-        std::copy_n(pixels.begin() + static_cast<std::ptrdiff_t>(y) * width, width,
-                    picture.scanLine(y));
+        auto* line = reinterpret_cast<QRgb*>(picture.scanLine(y));
+        for (int x = 0; x < picture.width(); ++x) {
+            const AviPixel pixel = pixels[static_cast<std::size_t>(y * picture.width() + x)];
+            line[x] = transparent_ && pixel == background_ ? qRgba(0, 0, 0, 0) : 0xFF000000 | pixel;
+        }
     }
     return picture;
 }

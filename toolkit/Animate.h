@@ -75,7 +75,7 @@ private:
     std::string openError_;
     std::unique_ptr<AviClip> clip_;
     std::unique_ptr<AviCanvas> canvas_;
-    AviColor background_;
+    AviPixel background_ = 0;
     QTimer timer_;
     int startFrame_ = 1;
     int stopFrame_ = 0;

@@ -1,7 +1,6 @@
 #include "AviClip.h"
 
 #include <algorithm>
-#include <cstring>
 #include <limits>
 
 namespace kp {
@@ -118,7 +117,9 @@ std::optional<AviClip> AviClip::Parse(Bytes bytes, std::string* why) {
         Fail(why, "not a RIFF AVI file");
         return std::nullopt;
     }
-    const std::size_t riffEnd = std::min<std::size_t>(bytes.size(), 8 + std::size_t{U32(bytes, 4)});
+    // The RIFF size may claim less than its own header or more than the file holds.
+    const std::size_t riffEnd =
+        std::clamp<std::size_t>(8 + std::size_t{U32(bytes, 4)}, 12, bytes.size());
     const Bytes riff = bytes.subspan(12, riffEnd - 12);
 
     std::uint32_t microseconds = 0;
@@ -174,8 +175,10 @@ std::optional<AviClip> AviClip::Parse(Bytes bytes, std::string* why) {
     const auto height = static_cast<std::int32_t>(U32(streamFormat, kBiHeight));
     const std::uint16_t bitCount = U16(streamFormat, kBiBitCount);
     const std::uint32_t compression = U32(streamFormat, kBiCompression);
-    if (bitCount != 8 || (compression != kBiRgb && compression != kBiRle8)) {
-        Fail(why, "the pictures are not 8-bit palette pictures, uncompressed or RLE8");
+    const bool uncompressed = compression == kBiRgb &&
+                              (bitCount == 8 || bitCount == 16 || bitCount == 24 || bitCount == 32);
+    if (!uncompressed && !(compression == kBiRle8 && bitCount == 8)) {
+        Fail(why, "the pictures are neither uncompressed nor RLE8");
         return std::nullopt;
     }
     // A negative height marks a picture stored top row first, which RLE8 cannot be.
@@ -189,6 +192,7 @@ std::optional<AviClip> AviClip::Parse(Bytes bytes, std::string* why) {
     AviClip clip;
     clip.width_ = width;
     clip.height_ = topDown ? -height : height;
+    clip.bitsPerPixel_ = bitCount;
     clip.bottomUp_ = !topDown;
     clip.coding_ = compression == kBiRle8 ? Coding::Rle8 : Coding::Uncompressed;
 
@@ -236,7 +240,7 @@ std::optional<AviClip> AviClip::Parse(Bytes bytes, std::string* why) {
     return clip;
 }
 
-void AviClip::DrawFrame(int index, std::vector<std::uint8_t>& canvas) const {
+void AviClip::DrawFrame(int index, std::vector<AviPixel>& canvas) const {
     const std::size_t pixels = static_cast<std::size_t>(width_) * static_cast<std::size_t>(height_);
     if (canvas.size() != pixels) {
         canvas.assign(pixels, 0);
@@ -253,22 +257,40 @@ void AviClip::DrawFrame(int index, std::vector<std::uint8_t>& canvas) const {
     }
 }
 
-void AviClip::DrawUncompressed(Bytes data, std::vector<std::uint8_t>& canvas) const {
+void AviClip::DrawUncompressed(Bytes data, std::vector<AviPixel>& canvas) const {
     const auto width = static_cast<std::size_t>(width_);
-    const std::size_t stride = (width + 3) & ~std::size_t{3};
-    // An empty chunk repeats the frame before; a short one changes the rows it holds.
+    const auto bytesPerPixel = static_cast<std::size_t>(bitsPerPixel_ / 8);
+    // Rows are padded to whole 32-bit words.
+    const std::size_t stride = (width * bytesPerPixel + 3) & ~std::size_t{3};
+    const auto pixelAt = [&](const std::uint8_t* at) -> AviPixel {
+        switch (bitsPerPixel_) {
+        case 8:
+            return ToPixel(palette_[*at]);
+        case 16: { // x-5-5-5, each part widened to eight bits
+            const unsigned value = at[0] | at[1] << 8;
+            const auto widen = [](unsigned part) { return (part << 3 | part >> 2) & 0xFF; };
+            return widen(value >> 10 & 31) << 16 | widen(value >> 5 & 31) << 8 | widen(value & 31);
+        }
+        default: // blue, green, red (and a byte nobody reads)
+            return ToPixel(AviColor{at[2], at[1], at[0]});
+        }
+    };
+    // An empty chunk repeats the frame before; a short one changes the pixels it holds.
     for (int row = 0; row < height_; ++row) {
         const std::size_t at = static_cast<std::size_t>(row) * stride;
         if (at >= data.size()) {
             break;
         }
-        const std::size_t count = std::min(width, data.size() - at);
+        const std::size_t count = std::min(width, (data.size() - at) / bytesPerPixel);
         const int y = bottomUp_ ? height_ - 1 - row : row;
-        std::memcpy(canvas.data() + static_cast<std::size_t>(y) * width, data.data() + at, count);
+        AviPixel* line = canvas.data() + static_cast<std::size_t>(y) * width;
+        for (std::size_t x = 0; x < count; ++x) {
+            line[x] = pixelAt(data.data() + at + x * bytesPerPixel);
+        }
     }
 }
 
-void AviClip::DrawRle8(Bytes data, std::vector<std::uint8_t>& canvas) const {
+void AviClip::DrawRle8(Bytes data, std::vector<AviPixel>& canvas) const {
     // x and y run from the bottom left corner; both stop growing at the picture's edge,
     // so no sequence of codes can move them anywhere that overflows.
     std::size_t x = 0;
@@ -277,7 +299,7 @@ void AviClip::DrawRle8(Bytes data, std::vector<std::uint8_t>& canvas) const {
     const auto height = static_cast<std::size_t>(height_);
     const auto put = [&](std::uint8_t value) {
         if (x < width) {
-            canvas[(height - 1 - y) * width + x] = value;
+            canvas[(height - 1 - y) * width + x] = ToPixel(palette_[value]);
             ++x;
         }
     };

@@ -69,10 +69,23 @@ bool EveryTextFits(const QWidget* form) {
 
 void NarrowFormFontToFit(QWidget* form) {
     QFont font = form->font();
-    for (int stretch = QFont::Unstretched; !EveryTextFits(form) && stretch > kNarrowestStretch;) {
+    int stretch = QFont::Unstretched;
+    while (!EveryTextFits(form) && stretch > kNarrowestStretch) {
         stretch = std::max(kNarrowestStretch, stretch - kStretchStep);
         font.setStretch(stretch);
         form->setFont(font);
+    }
+    if (stretch == QFont::Unstretched) {
+        return;
+    }
+    // A control with a font family of its own (a heading) was not part of the problem
+    // and keeps its width.
+    for (QWidget* control : form->findChildren<QWidget*>()) {
+        QFont own = control->font();
+        if ((own.resolveMask() & QFont::FamiliesResolved) != 0 && own.family() != font.family()) {
+            own.setStretch(QFont::Unstretched);
+            control->setFont(own);
+        }
     }
 }
 

@@ -13,6 +13,7 @@ namespace kp {
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
+using Picture = std::vector<AviPixel>;
 
 Bytes ReadFile(const char* path) {
     std::ifstream in(path, std::ios::binary);
@@ -20,9 +21,9 @@ Bytes ReadFile(const char* path) {
 }
 
 // Every frame as the canvas shows it, played from the first.
-std::vector<Bytes> PlayAll(const AviClip& clip) {
+std::vector<Picture> PlayAll(const AviClip& clip) {
     AviCanvas canvas(clip);
-    std::vector<Bytes> frames;
+    std::vector<Picture> frames;
     for (int frame = 0; frame < clip.FrameCount(); ++frame) {
         canvas.ShowFrame(frame);
         frames.push_back(canvas.Pixels());
@@ -34,6 +35,32 @@ std::vector<Bytes> PlayAll(const AviClip& clip) {
 std::size_t DataOf(const Bytes& file, const char (&code)[5]) {
     const auto at = std::search(file.begin(), file.end(), code, code + 4);
     return static_cast<std::size_t>(at - file.begin()) + 8;
+}
+
+// Palette pictures in the colours the palette gives them.
+Picture Paint(const std::vector<AviColor>& palette, const Bytes& indexes) {
+    Picture picture;
+    for (const std::uint8_t index : indexes) {
+        picture.push_back(index < palette.size() ? ToPixel(palette[index]) : 0);
+    }
+    return picture;
+}
+
+std::vector<Picture> PaintAll(const AviMovie& movie) {
+    std::vector<Picture> pictures;
+    for (const Bytes& frame : movie.frames) {
+        pictures.push_back(Paint(movie.palette, frame));
+    }
+    return pictures;
+}
+
+// Colours 0 to 9 that tell the indexes apart.
+std::vector<AviColor> Grades() {
+    std::vector<AviColor> palette;
+    for (std::uint8_t i = 0; i < 10; ++i) {
+        palette.push_back({static_cast<std::uint8_t>(i * 20), i, 1});
+    }
+    return palette;
 }
 
 void Put32(Bytes& file, std::size_t at, std::uint32_t value) {
@@ -67,12 +94,12 @@ TEST(AviClip, SolefileIsAnAnimationOfTheControlsSize) {
     EXPECT_EQ(clip->Height(), 40);
     EXPECT_GE(clip->FrameCount(), 17);
     EXPECT_GT(clip->MicrosecondsPerFrame(), 0u);
-    const std::vector<Bytes> frames = PlayAll(*clip);
+    const std::vector<Picture> frames = PlayAll(*clip);
     for (std::size_t i = 1; i < frames.size(); ++i) {
         EXPECT_NE(frames[i], frames[i - 1]) << "frame " << i + 1 << " does not move";
     }
     // The background is what the control makes transparent: it must be the corner.
-    EXPECT_EQ(frames[0][0], 0);
+    EXPECT_EQ(frames[0][0], ToPixel(clip->Palette()[0]));
 }
 
 // Movies of random sizes and pictures, with long runs, short runs and noise, come back
@@ -111,7 +138,7 @@ TEST(AviClip, ReadsBackWhatTheWriterWrote) {
         EXPECT_EQ(clip->Height(), movie.height);
         EXPECT_EQ(clip->MicrosecondsPerFrame(), movie.microsecondsPerFrame);
         EXPECT_EQ(clip->Palette(), movie.palette);
-        EXPECT_EQ(PlayAll(*clip), movie.frames) << "round " << round;
+        EXPECT_EQ(PlayAll(*clip), PaintAll(movie)) << "round " << round;
     }
 }
 
@@ -122,6 +149,7 @@ TEST(AviClip, DrawsEveryRle8Code) {
     movie.width = 6;
     movie.height = 3;
     movie.coding = AviCoding::Rle8;
+    movie.palette = Grades();
     const Bytes fill = {6, 9, 0, 0, 6, 9, 0, 0, 6, 9, 0, 1};
     const Bytes changes = {
         3, 1,             // three pixels of 1 on the bottom row
@@ -134,13 +162,13 @@ TEST(AviClip, DrawsEveryRle8Code) {
     };
     const std::optional<AviClip> clip = AviClip::Parse(WriteCodedAvi(movie, {fill, changes}));
     ASSERT_TRUE(clip);
-    const std::vector<Bytes> frames = PlayAll(*clip);
+    const std::vector<Picture> frames = PlayAll(*clip);
     ASSERT_EQ(frames.size(), 2u);
     // Top row first.
     const Bytes expected = {7, 7, 7, 7, 7, 7, //
                             9, 9, 9, 9, 4, 5, //
                             1, 1, 1, 9, 9, 9};
-    EXPECT_EQ(frames[1], expected);
+    EXPECT_EQ(frames[1], Paint(movie.palette, expected));
 }
 
 TEST(AviClip, ReadsUncompressedPicturesInEitherRowOrder) {
@@ -148,18 +176,46 @@ TEST(AviClip, ReadsUncompressedPicturesInEitherRowOrder) {
     movie.width = 3;
     movie.height = -2; // top row first
     movie.coding = AviCoding::Uncompressed;
+    movie.palette = Grades();
     // Rows are padded to four bytes.
     const std::optional<AviClip> clip =
         AviClip::Parse(WriteCodedAvi(movie, {{1, 2, 3, 0, 4, 5, 6, 0}}));
     ASSERT_TRUE(clip);
     EXPECT_EQ(clip->Height(), 2);
-    EXPECT_EQ(PlayAll(*clip)[0], (Bytes{1, 2, 3, 4, 5, 6}));
+    EXPECT_EQ(PlayAll(*clip)[0], Paint(movie.palette, {1, 2, 3, 4, 5, 6}));
 
     movie.height = 2;
     const std::optional<AviClip> bottomUp =
         AviClip::Parse(WriteCodedAvi(movie, {{1, 2, 3, 0, 4, 5, 6, 0}}));
     ASSERT_TRUE(bottomUp);
-    EXPECT_EQ(PlayAll(*bottomUp)[0], (Bytes{4, 5, 6, 1, 2, 3}));
+    EXPECT_EQ(PlayAll(*bottomUp)[0], Paint(movie.palette, {4, 5, 6, 1, 2, 3}));
+}
+
+// Two rows of two pixels, bottom row first, each row padded to four bytes.
+TEST(AviClip, ReadsUncompressedColourPictures) {
+    const AviPixel red = 0xFF0000;
+    const AviPixel green = 0x00FF00;
+    const AviPixel blue = 0x0000FF;
+    const AviPixel grey = 0x848484;
+    struct Case {
+        int bits;
+        Bytes picture;
+    };
+    const Case cases[] = {
+        {16, {0x00, 0x7C, 0xE0, 0x03, 0x1F, 0x00, 0x10, 0x42}},
+        {24, {0, 0, 255, 0, 255, 0, 0, 0, 255, 0, 0, 132, 132, 132, 0, 0}},
+        {32, {0, 0, 255, 9, 0, 255, 0, 9, 255, 0, 0, 9, 132, 132, 132, 9}},
+    };
+    for (const Case& colour : cases) {
+        AviMovie movie;
+        movie.width = 2;
+        movie.height = 2;
+        movie.coding = AviCoding::Uncompressed;
+        movie.bitsPerPixel = colour.bits;
+        const std::optional<AviClip> clip = AviClip::Parse(WriteCodedAvi(movie, {colour.picture}));
+        ASSERT_TRUE(clip) << colour.bits;
+        EXPECT_EQ(PlayAll(*clip)[0], (Picture{blue, grey, red, green})) << colour.bits;
+    }
 }
 
 // Frames grouped in "rec " lists are found; palette changes and padding are passed over.
@@ -188,7 +244,7 @@ TEST(AviClip, FindsFramesInRecordListsAndSkipsOtherChunks) {
 
     const std::optional<AviClip> clip = AviClip::Parse(file);
     ASSERT_TRUE(clip);
-    EXPECT_EQ(PlayAll(*clip), movie.frames);
+    EXPECT_EQ(PlayAll(*clip), PaintAll(movie));
     EXPECT_EQ(clip->Palette()[0], (AviColor{1, 2, 3}));
 }
 
@@ -203,7 +259,9 @@ TEST(AviClip, RefusesWhatItCannotPlay) {
     };
     const Case cases[] = {
         {"a wave file", 8, 0x45564157},
-        {"24-bit pictures", strf + 14, 24 | 1 << 16},
+        {"a RIFF size that ends in its own header", 4, 1},
+        {"24-bit RLE8", strf + 14, 24 | 1 << 16},
+        {"12-bit pictures", strf + 14, 12},
         {"RLE4", strf + 16, 2},
         {"no width", strf + 4, 0},
         {"too wide", strf + 4, AviClip::kMaxSide + 1},
@@ -231,7 +289,7 @@ TEST(AviClip, CutOffClipsPlayTheFramesTheyHold) {
     const Bytes file = ReadFile(KP_SOLEFILE_PATH);
     const std::optional<AviClip> whole = AviClip::Parse(file);
     ASSERT_TRUE(whole);
-    const std::vector<Bytes> frames = PlayAll(*whole);
+    const std::vector<Picture> frames = PlayAll(*whole);
     int played = 0;
     for (std::size_t length = 0; length < file.size(); length += length < 2048 ? 1 : 29) {
         const std::optional<AviClip> cut =
@@ -240,7 +298,7 @@ TEST(AviClip, CutOffClipsPlayTheFramesTheyHold) {
             continue;
         }
         ++played;
-        const std::vector<Bytes> cutFrames = PlayAll(*cut);
+        const std::vector<Picture> cutFrames = PlayAll(*cut);
         ASSERT_LE(cutFrames.size(), frames.size());
         // The last frame may be cut itself; every one before it is whole.
         for (std::size_t i = 0; i + 1 < cutFrames.size(); ++i) {
@@ -276,7 +334,7 @@ TEST(AviClip, SurvivesDamagedFiles) {
 TEST(AviCanvas, GoingBackStartsAgainFromTheFirstFrame) {
     const std::optional<AviClip> clip = AviClip::Parse(ReadFile(KP_SOLEFILE_PATH));
     ASSERT_TRUE(clip);
-    const std::vector<Bytes> frames = PlayAll(*clip);
+    const std::vector<Picture> frames = PlayAll(*clip);
     AviCanvas canvas(*clip);
     for (const int frame : {5, 2, 2, 3, 16, 0, 40, -1}) {
         canvas.ShowFrame(frame);

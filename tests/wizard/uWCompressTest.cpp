@@ -9,6 +9,7 @@
 #include <QRadioButton>
 #include <QSlider>
 #include <QTemporaryDir>
+#include <QTest>
 #include <QTimer>
 
 #include <gtest/gtest.h>
@@ -92,6 +93,41 @@ TEST(TcWizard, BackAndNextWalkEveryPage) {
     ExpectPage(wizard, 8);
     wizard.wback->click();
     ExpectPage(wizard, 1);
+}
+
+// Alt and the underlined letter press Next, Back and Close; none of them is the
+// window's default or cancel button.
+TEST(TcWizard, UnderlinedLettersPressTheButtons) {
+    TcWizard wizard;
+    wizard.show();
+    QApplication::setActiveWindow(&wizard);
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&wizard));
+    // A button pressed by its letter shows itself pressed for a moment first.
+    QTest::keyClick(&wizard, Qt::Key_N, Qt::AltModifier);
+    EXPECT_TRUE(QTest::qWaitFor([] { return Step == 2; }));
+    QTest::keyClick(&wizard, Qt::Key_N, Qt::AltModifier);
+    EXPECT_TRUE(QTest::qWaitFor([] { return Step == 3; }));
+    QTest::keyClick(&wizard, Qt::Key_B, Qt::AltModifier);
+    EXPECT_TRUE(QTest::qWaitFor([] { return Step == 2; }));
+    // Enter and Escape in the description press no wizard button.
+    Step = 5;
+    wizard.ShowStep();
+    wizard.cDescribe->setFocus();
+    QTest::keyClick(wizard.cDescribe, Qt::Key_Return);
+    QTest::keyClick(wizard.cDescribe, Qt::Key_Escape);
+    QTest::qWait(300);
+    EXPECT_EQ(Step, 5);
+    EXPECT_TRUE(wizard.isVisible());
+    for (const QPushButton* button : {wizard.wback, wizard.wnext, wizard.wcancel}) {
+        EXPECT_FALSE(button->isDefault());
+        EXPECT_FALSE(button->autoDefault());
+    }
+    QTimer::singleShot(0, [&] { QTest::keyClick(&wizard, Qt::Key_C, Qt::AltModifier); });
+    QTimer guard;
+    guard.setSingleShot(true);
+    QObject::connect(&guard, &QTimer::timeout, [] { QCoreApplication::exit(99); });
+    guard.start(5000);
+    EXPECT_EQ(QApplication::exec(), 0);
 }
 
 TEST(TcWizard, MethodPageStartsWithItsSettings) {

@@ -167,7 +167,7 @@ std::vector<std::uint8_t> WriteCodedAvi(const AviMovie& movie,
     AppendU32(strf, width);
     AppendU32(strf, static_cast<std::uint32_t>(movie.height)); // signed: the row order
     AppendU16(strf, 1);                                        // planes
-    AppendU16(strf, 8);                                        // bits per pixel
+    AppendU16(strf, static_cast<std::uint16_t>(movie.bitsPerPixel));
     AppendU32(strf, rle ? 1 : 0);
     AppendU32(strf, static_cast<std::uint32_t>(largest));
     AppendU32(strf, 0);

@@ -20,6 +20,8 @@ struct AviMovie {
     std::vector<AviColor> palette; // up to 256 entries
     std::uint32_t microsecondsPerFrame = 100'000;
     AviCoding coding = AviCoding::Rle8;
+    // Other than 8 only for uncompressed pictures given to WriteCodedAvi.
+    int bitsPerPixel = 8;
 };
 
 // One picture as RLE8 (bottom row first, each row closed by an end-of-line code, the
