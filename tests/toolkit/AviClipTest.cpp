@@ -235,9 +235,8 @@ TEST(AviClip, FindsFramesInRecordListsAndSkipsOtherChunks) {
         AppendList(pictures, "rec ", record);
         at += 8 + size + size % 2;
     }
-    Bytes body = {'A', 'V', 'I', ' '};
-    body.insert(body.end(), plain.begin() + 12,
-                plain.begin() + static_cast<std::ptrdiff_t>(moviList));
+    // "AVI " and the headers as they were, then the new "movi" list.
+    Bytes body(plain.begin() + 8, plain.begin() + static_cast<std::ptrdiff_t>(moviList));
     AppendList(body, "movi", pictures);
     Bytes file;
     AppendChunk(file, "RIFF", body);
