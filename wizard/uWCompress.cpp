@@ -188,47 +188,37 @@ void TcWizard::ShowStep() {
     }
 }
 
-void TcWizard::ShowPage(const char* name) {
+void TcWizard::ShowPage(const QString& heading, const char* name, QWidget* picture) {
+    StatusText->setText(heading);
     Steps->setCurrentWidget(
         Steps->findChild<QWidget*>(QLatin1String(name), Qt::FindDirectChildrenOnly));
+    picture->show();
 }
 
 void TcWizard::ShowWelcomePage() {
-    StatusText->setText(QStringLiteral("Welcome to Pellix !"));
-    ShowPage("Welcome");
-    pFinal->show();
+    ShowPage(QStringLiteral("Welcome to Pellix !"), "Welcome", pFinal);
 }
 
 void TcWizard::ShowTreePage() {
-    StatusText->setText(QStringLiteral("Cab Trees"));
-    ShowPage("Tree");
-    pAddTree->show();
+    ShowPage(QStringLiteral("Cab Trees"), "Tree", pAddTree);
 }
 
 void TcWizard::ShowFolderPage() {
-    StatusText->setText(QStringLiteral("Cab Folders"));
-    ShowPage("Folder");
-    pAddFolder->show();
+    ShowPage(QStringLiteral("Cab Folders"), "Folder", pAddFolder);
 }
 
 void TcWizard::ShowFilesPage() {
-    StatusText->setText(QStringLiteral("Cab Files"));
-    ShowPage("Files");
-    pAddFiles->show();
+    ShowPage(QStringLiteral("Cab Files"), "Files", pAddFiles);
 }
 
 void TcWizard::ShowMethodPage() {
-    StatusText->setText(QStringLiteral("Compression Settings"));
     // A cancelled run leaves "Cancelling..." on the button.
     bCancel->setText(QStringLiteral("&Cancel !"));
-    ShowPage("Method");
-    pFinal->show();
+    ShowPage(QStringLiteral("Compression Settings"), "Method", pFinal);
 }
 
 void TcWizard::StartCompression() {
-    StatusText->setText(QStringLiteral("Now Compressing..."));
-    ShowPage("Compress");
-    pFinal->show();
+    ShowPage(QStringLiteral("Now Compressing..."), "Compress", pFinal);
     // The run itself waits for the compression run: disable the wizard buttons, clear
     // CancelRequested, set up cab from the Method page and the three lists, build
     // "kspool.cab", and show the sfx page when it succeeded. Until then the page stays
@@ -236,9 +226,7 @@ void TcWizard::StartCompression() {
 }
 
 void TcWizard::ShowSfxPage() {
-    StatusText->setText(QStringLiteral("Self Extract Creation"));
-    ShowPage("sfx");
-    pFinal->show();
+    ShowPage(QStringLiteral("Self Extract Creation"), "sfx", pFinal);
     // The target is chosen anew every time the page is entered.
     xName->setFileName("");
 }
@@ -246,9 +234,7 @@ void TcWizard::ShowSfxPage() {
 void TcWizard::ShowCoolPage() {
     // The self-extractor holds the cabinet now; a failed delete is not reported.
     platform::deleteFile(SpoolCabFile);
-    StatusText->setText(QStringLiteral("Cab Complete !"));
-    ShowPage("Cool");
-    pFinal->show();
+    ShowPage(QStringLiteral("Cab Complete !"), "Cool", pFinal);
 }
 
 void TcWizard::wnextClick(QObject* /*Sender*/) {

@@ -99,8 +99,9 @@ protected:
 private:
     void SetUpComponents();
     void BindHandlers();
-    // Makes the page of that name the current page of Steps.
-    void ShowPage(const char* name);
+    // Makes the page of that name the current page of Steps, under its heading and
+    // with its picture beside it.
+    void ShowPage(const QString& heading, const char* name, QWidget* picture);
 
     std::vector<std::string> commandLine_;
     bool placed_ = false;

@@ -137,6 +137,24 @@ void Cabinet(QPainter& painter, const QRectF& r) {
 }
 
 // Dotted lines of a folder tree: down from the parent, then across to the child.
+// A transparent image of the given size painted by `draw` with smoothed edges.
+template <typename Draw> QImage Painted(int width, int height, Draw draw) {
+    QImage image = Blank(width, height);
+    QPainter painter(&image);
+    painter.setRenderHint(QPainter::Antialiasing);
+    draw(painter);
+    painter.end();
+    return image;
+}
+
+// A side picture: the common backdrop, then what `draw` paints on it.
+template <typename Draw> QImage SidePicture(int width, int height, Draw draw) {
+    return Painted(width, height, [&](QPainter& painter) {
+        Backdrop(painter, QSize(width, height));
+        draw(painter);
+    });
+}
+
 void TreeLine(QPainter& painter, QPointF from, QPointF to) {
     painter.setPen(QPen(kTreeLine, 1, Qt::DotLine));
     painter.drawLine(from, QPointF(from.x(), to.y()));
@@ -144,106 +162,98 @@ void TreeLine(QPainter& painter, QPointF from, QPointF to) {
 }
 
 QImage TreePicture() {
-    QImage image = Blank(159, 259);
-    QPainter painter(&image);
-    painter.setRenderHint(QPainter::Antialiasing);
-    Backdrop(painter, image.size());
-    struct Node {
-        int depth;
-        int row;
-        bool open;
-    };
-    constexpr std::array<Node, 6> kNodes = {
-        {{0, 0, true}, {1, 1, true}, {2, 2, false}, {2, 3, true}, {3, 4, false}, {1, 5, false}}};
-    const auto place = [](const Node& node) {
-        return QRectF(10 + node.depth * 26, 18 + node.row * 40, 40, 30);
-    };
-    // Each node hangs from the nearest node above it that is one level up.
-    for (std::size_t i = 1; i < kNodes.size(); ++i) {
-        std::size_t parent = i - 1;
-        while (kNodes[parent].depth != kNodes[i].depth - 1) {
-            --parent;
+    return SidePicture(159, 259, [](QPainter& painter) {
+        struct Node {
+            int depth;
+            int row;
+            bool open;
+        };
+        constexpr std::array<Node, 6> kNodes = {{{0, 0, true},
+                                                 {1, 1, true},
+                                                 {2, 2, false},
+                                                 {2, 3, true},
+                                                 {3, 4, false},
+                                                 {1, 5, false}}};
+        const auto place = [](const Node& node) {
+            return QRectF(10 + node.depth * 26, 18 + node.row * 40, 40, 30);
+        };
+        // Each node hangs from the nearest node above it that is one level up.
+        for (std::size_t i = 1; i < kNodes.size(); ++i) {
+            std::size_t parent = i - 1;
+            while (kNodes[parent].depth != kNodes[i].depth - 1) {
+                --parent;
+            }
+            const QRectF from = place(kNodes[parent]);
+            const QRectF to = place(kNodes[i]);
+            TreeLine(painter, QPointF(from.left() + 12, from.bottom() + 2),
+                     QPointF(to.left() - 3, to.center().y()));
         }
-        const QRectF from = place(kNodes[parent]);
-        const QRectF to = place(kNodes[i]);
-        TreeLine(painter, QPointF(from.left() + 12, from.bottom() + 2),
-                 QPointF(to.left() - 3, to.center().y()));
-    }
-    for (const Node& node : kNodes) {
-        Folder(painter, place(node), node.open);
-    }
-    return image;
+        for (const Node& node : kNodes) {
+            Folder(painter, place(node), node.open);
+        }
+    });
 }
 
 QImage FolderPicture() {
-    QImage image = Blank(156, 259);
-    QPainter painter(&image);
-    painter.setRenderHint(QPainter::Antialiasing);
-    Backdrop(painter, image.size());
-    const std::array<QRectF, 4> folders = {QRectF(8, 40, 34, 26), QRectF(26, 82, 34, 26),
-                                           QRectF(26, 124, 34, 26), QRectF(8, 166, 34, 26)};
-    TreeLine(painter, QPointF(18, 68), QPointF(23, 95));
-    TreeLine(painter, QPointF(18, 68), QPointF(23, 137));
-    TreeLine(painter, QPointF(14, 68), QPointF(14, 164));
-    // The chosen folder stands out, and a bracket joins it to the files it holds.
-    painter.setPen(Qt::NoPen);
-    painter.setBrush(kSelection);
-    painter.drawRoundedRect(folders[1].adjusted(-4, -4, 4, 4), 3, 3);
-    for (std::size_t i = 0; i < folders.size(); ++i) {
-        Folder(painter, folders[i], i <= 1);
-    }
-    painter.setPen(QPen(kTreeLine, 1.5));
-    painter.drawLine(QPointF(64, 95), QPointF(76, 95));
-    painter.drawLine(QPointF(76, 56), QPointF(76, 226));
-    for (int row = 0; row < 4; ++row) {
-        const qreal y = 52 + row * 48;
-        painter.setPen(QPen(kTreeLine, 1.5));
-        painter.drawLine(QPointF(76, y + 16), QPointF(82, y + 16));
-        for (int column = 0; column < 2; ++column) {
-            Sheet(painter, QRectF(86 + column * 34, y, 26, 33),
-                  kAccents[static_cast<std::size_t>(row + column) % kAccents.size()]);
+    return SidePicture(156, 259, [](QPainter& painter) {
+        const std::array<QRectF, 4> folders = {QRectF(8, 40, 34, 26), QRectF(26, 82, 34, 26),
+                                               QRectF(26, 124, 34, 26), QRectF(8, 166, 34, 26)};
+        TreeLine(painter, QPointF(18, 68), QPointF(23, 95));
+        TreeLine(painter, QPointF(18, 68), QPointF(23, 137));
+        TreeLine(painter, QPointF(14, 68), QPointF(14, 164));
+        // The chosen folder stands out, and a bracket joins it to the files it holds.
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(kSelection);
+        painter.drawRoundedRect(folders[1].adjusted(-4, -4, 4, 4), 3, 3);
+        for (std::size_t i = 0; i < folders.size(); ++i) {
+            Folder(painter, folders[i], i <= 1);
         }
-    }
-    return image;
+        painter.setPen(QPen(kTreeLine, 1.5));
+        painter.drawLine(QPointF(64, 95), QPointF(76, 95));
+        painter.drawLine(QPointF(76, 56), QPointF(76, 226));
+        for (int row = 0; row < 4; ++row) {
+            const qreal y = 52 + row * 48;
+            painter.setPen(QPen(kTreeLine, 1.5));
+            painter.drawLine(QPointF(76, y + 16), QPointF(82, y + 16));
+            for (int column = 0; column < 2; ++column) {
+                Sheet(painter, QRectF(86 + column * 34, y, 26, 33),
+                      kAccents[static_cast<std::size_t>(row + column) % kAccents.size()]);
+            }
+        }
+    });
 }
 
 QImage FilesPicture() {
-    QImage image = Blank(153, 259);
-    QPainter painter(&image);
-    painter.setRenderHint(QPainter::Antialiasing);
-    Backdrop(painter, image.size());
-    for (int row = 0; row < 4; ++row) {
-        for (int column = 0; column < 2; ++column) {
-            const QRectF place(24 + column * 66, 20 + row * 60, 38, 48);
-            if (row == 1 && column == 1) {
-                painter.setPen(Qt::NoPen);
-                painter.setBrush(kSelection);
-                painter.drawRoundedRect(place.adjusted(-6, -5, 6, 5), 3, 3);
+    return SidePicture(153, 259, [](QPainter& painter) {
+        for (int row = 0; row < 4; ++row) {
+            for (int column = 0; column < 2; ++column) {
+                const QRectF place(24 + column * 66, 20 + row * 60, 38, 48);
+                if (row == 1 && column == 1) {
+                    painter.setPen(Qt::NoPen);
+                    painter.setBrush(kSelection);
+                    painter.drawRoundedRect(place.adjusted(-6, -5, 6, 5), 3, 3);
+                }
+                Sheet(painter, place,
+                      kAccents[static_cast<std::size_t>(row * 2 + column) % kAccents.size()]);
             }
-            Sheet(painter, place,
-                  kAccents[static_cast<std::size_t>(row * 2 + column) % kAccents.size()]);
         }
-    }
-    return image;
+    });
 }
 
 QImage NeutralPicture() {
-    QImage image = Blank(124, 260);
-    QPainter painter(&image);
-    painter.setRenderHint(QPainter::Antialiasing);
-    Backdrop(painter, image.size());
-    painter.setBrush(Qt::NoBrush);
-    for (int ring = 0; ring < 7; ++ring) {
-        painter.setPen(QPen(QColor(255, 255, 255, 36 - ring * 4), 5));
-        const qreal radius = 40 + ring * 26;
-        painter.drawEllipse(QPointF(124, 236), radius, radius);
-    }
-    painter.setPen(Qt::NoPen);
-    painter.setBrush(QColor(255, 255, 255, 30));
-    painter.drawEllipse(QPointF(30, 60), 18, 18);
-    painter.drawEllipse(QPointF(70, 110), 10, 10);
-    painter.drawEllipse(QPointF(40, 150), 6, 6);
-    return image;
+    return SidePicture(124, 260, [](QPainter& painter) {
+        painter.setBrush(Qt::NoBrush);
+        for (int ring = 0; ring < 7; ++ring) {
+            painter.setPen(QPen(QColor(255, 255, 255, 36 - ring * 4), 5));
+            const qreal radius = 40 + ring * 26;
+            painter.drawEllipse(QPointF(124, 236), radius, radius);
+        }
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(QColor(255, 255, 255, 30));
+        painter.drawEllipse(QPointF(30, 60), 18, 18);
+        painter.drawEllipse(QPointF(70, 110), 10, 10);
+        painter.drawEllipse(QPointF(40, 150), 6, 6);
+    });
 }
 
 // Glyphs of the page buttons, drawn pixel by pixel as small toolbar glyphs are.
@@ -291,17 +301,15 @@ QImage OpenFolderGlyph() {
 }
 
 QImage EraserGlyph() {
-    QImage image = Blank(16, 16);
-    QPainter painter(&image);
-    painter.setRenderHint(QPainter::Antialiasing);
-    painter.translate(8, 8.5);
-    painter.rotate(-40);
-    painter.setPen(QPen(Qt::black, 1));
-    painter.setBrush(QColor(232, 112, 136));
-    painter.drawRect(QRectF(-2, -3, 9, 6));
-    painter.setBrush(QColor(72, 96, 200));
-    painter.drawRect(QRectF(-7, -3, 5, 6));
-    return image;
+    return Painted(16, 16, [](QPainter& painter) {
+        painter.translate(8, 8.5);
+        painter.rotate(-40);
+        painter.setPen(QPen(Qt::black, 1));
+        painter.setBrush(QColor(232, 112, 136));
+        painter.drawRect(QRectF(-2, -3, 9, 6));
+        painter.setBrush(QColor(72, 96, 200));
+        painter.drawRect(QRectF(-7, -3, 5, 6));
+    });
 }
 
 // A disabled toolbar glyph: the shape in white one pixel down and right, and in
@@ -324,42 +332,36 @@ QImage Greyed(const QImage& glyph) {
 }
 
 QImage FilesIcon() {
-    QImage image = Blank(32, 32);
-    QPainter painter(&image);
-    painter.setRenderHint(QPainter::Antialiasing);
-    Sheet(painter, QRectF(12.5, 1.5, 17, 22), kAccents[2]);
-    Sheet(painter, QRectF(7.5, 4.5, 17, 22), kAccents[1]);
-    Sheet(painter, QRectF(2.5, 8.5, 17, 22), kAccents[0]);
-    return image;
+    return Painted(32, 32, [](QPainter& painter) {
+        Sheet(painter, QRectF(12.5, 1.5, 17, 22), kAccents[2]);
+        Sheet(painter, QRectF(7.5, 4.5, 17, 22), kAccents[1]);
+        Sheet(painter, QRectF(2.5, 8.5, 17, 22), kAccents[0]);
+    });
 }
 
 QImage CabinetIcon(int size) {
-    QImage image = Blank(size, size);
-    QPainter painter(&image);
-    painter.setRenderHint(QPainter::Antialiasing);
-    const qreal unit = size / 32.0;
-    Cabinet(painter, QRectF(3 * unit, 3 * unit, 26 * unit, 27 * unit));
-    return image;
+    return Painted(size, size, [=](QPainter& painter) {
+        const qreal unit = size / 32.0;
+        Cabinet(painter, QRectF(3 * unit, 3 * unit, 26 * unit, 27 * unit));
+    });
 }
 
 // The program's icon: a sheet dropping into the cabinet.
 QImage ProgramIcon(int size) {
-    QImage image = Blank(size, size);
-    QPainter painter(&image);
-    painter.setRenderHint(QPainter::Antialiasing);
-    const qreal unit = size / 64.0;
-    Cabinet(painter, QRectF(14 * unit, 20 * unit, 46 * unit, 42 * unit));
-    painter.save();
-    painter.translate(18 * unit, 14 * unit);
-    painter.rotate(-18);
-    Sheet(painter, QRectF(-10 * unit, -12 * unit, 20 * unit, 25 * unit), kAccents[0]);
-    painter.restore();
-    painter.setPen(QPen(QColor(40, 88, 200, 160), 2.5 * unit, Qt::SolidLine, Qt::RoundCap));
-    for (int trail = 0; trail < 3; ++trail) {
-        const qreal y = (8 + trail * 7) * unit;
-        painter.drawLine(QPointF(2 * unit, y), QPointF(5 * unit, y + unit));
-    }
-    return image;
+    return Painted(size, size, [=](QPainter& painter) {
+        const qreal unit = size / 64.0;
+        Cabinet(painter, QRectF(14 * unit, 20 * unit, 46 * unit, 42 * unit));
+        painter.save();
+        painter.translate(18 * unit, 14 * unit);
+        painter.rotate(-18);
+        Sheet(painter, QRectF(-10 * unit, -12 * unit, 20 * unit, 25 * unit), kAccents[0]);
+        painter.restore();
+        painter.setPen(QPen(QColor(40, 88, 200, 160), 2.5 * unit, Qt::SolidLine, Qt::RoundCap));
+        for (int trail = 0; trail < 3; ++trail) {
+            const qreal y = (8 + trail * 7) * unit;
+            painter.drawLine(QPointF(2 * unit, y), QPointF(5 * unit, y + unit));
+        }
+    });
 }
 
 } // namespace
