@@ -159,7 +159,8 @@ PeLayout readPeLayout(ImageBytes file) {
         malformedImage("headers larger than the file");
     }
     layout.sectionTable = layout.optionalHeader + optionalSize;
-    ImageBytes table = file.slice(layout.sectionTable, std::uint64_t{sectionCount} * kSectionHeaderSize);
+    ImageBytes table =
+        file.slice(layout.sectionTable, std::uint64_t{sectionCount} * kSectionHeaderSize);
     for (std::uint32_t i = 0; i < sectionCount; ++i) {
         ImageBytes header = table.slice(std::uint64_t{i} * kSectionHeaderSize, kSectionHeaderSize);
         PeSection section;
@@ -189,7 +190,8 @@ std::vector<Resource> readPeResources(ImageBytes file, const PeLayout& layout) {
         malformedImage("resource directory outside every section");
     }
     std::uint32_t into = directory.address - section->virtualAddress;
-    ImageBytes tree = file.slice(std::uint64_t{section->rawPointer} + into, section->rawSize - into);
+    ImageBytes tree =
+        file.slice(std::uint64_t{section->rawPointer} + into, section->rawSize - into);
     return readResourceDirectory(
         tree,
         [&](std::uint32_t rva, std::uint32_t size) { return bytesAtRva(file, layout, rva, size); },
@@ -232,7 +234,8 @@ std::vector<std::uint8_t> rebuildPeImage(ImageBytes file, const PeLayout& layout
     // A new section header may need the headers to grow into the padding before the
     // first section.
     std::uint64_t sizeOfHeaders = layout.sizeOfHeaders;
-    const std::uint64_t tableEnd = layout.sectionTable + std::uint64_t{newCount} * kSectionHeaderSize;
+    const std::uint64_t tableEnd =
+        layout.sectionTable + std::uint64_t{newCount} * kSectionHeaderSize;
     if (tableEnd > sizeOfHeaders) {
         sizeOfHeaders = alignUp(tableEnd, layout.fileAlignment);
         if (sizeOfHeaders > firstRaw || sizeOfHeaders > firstVirtual) {
@@ -250,7 +253,8 @@ std::vector<std::uint8_t> rebuildPeImage(ImageBytes file, const PeLayout& layout
     const std::vector<std::uint8_t> section =
         writeResourceDirectory(resources, static_cast<std::uint32_t>(virtualStart));
     const std::uint64_t rawSize = alignUp(section.size(), layout.fileAlignment);
-    const std::uint64_t sizeOfImage = alignUp(virtualStart + section.size(), layout.sectionAlignment);
+    const std::uint64_t sizeOfImage =
+        alignUp(virtualStart + section.size(), layout.sectionAlignment);
     if (sizeOfImage > std::numeric_limits<std::uint32_t>::max() ||
         rawStart + rawSize > std::numeric_limits<std::uint32_t>::max()) {
         throw ImageError(kErrorFileTooLarge, "image too large");
@@ -268,7 +272,8 @@ std::vector<std::uint8_t> rebuildPeImage(ImageBytes file, const PeLayout& layout
     }
     const std::uint64_t newOverlay = rawStart + rawSize;
     auto movedOffset = [&](std::uint64_t offset) -> std::uint64_t {
-        if (offset < overlayStart || offset >= file.size() || (offset >= cutFrom && offset < cutTo)) {
+        if (offset < overlayStart || offset >= file.size() ||
+            (offset >= cutFrom && offset < cutTo)) {
             return offset < overlayStart ? offset : 0;
         }
         return newOverlay + (offset - overlayStart) - (offset >= cutTo ? cutTo - cutFrom : 0);
@@ -289,7 +294,8 @@ std::vector<std::uint8_t> rebuildPeImage(ImageBytes file, const PeLayout& layout
     put16(out, coff + kCoffNumberOfSections, static_cast<std::uint16_t>(newCount));
     std::uint32_t symbols = file.u32(coff + kCoffPointerToSymbolTable);
     if (symbols != 0) {
-        put32(out, coff + kCoffPointerToSymbolTable, static_cast<std::uint32_t>(movedOffset(symbols)));
+        put32(out, coff + kCoffPointerToSymbolTable,
+              static_cast<std::uint32_t>(movedOffset(symbols)));
     }
     std::size_t header = layout.sectionTable + newIndex * kSectionHeaderSize;
     std::fill_n(out.begin() + static_cast<std::ptrdiff_t>(header), kSectionHeaderSize, 0);
@@ -305,7 +311,8 @@ std::vector<std::uint8_t> rebuildPeImage(ImageBytes file, const PeLayout& layout
     initialized = initialized > replacedRawSize ? initialized - replacedRawSize : 0;
     std::uint64_t grown = std::uint64_t{initialized} + rawSize;
     put32(out, optional + kOptSizeOfInitializedData,
-          static_cast<std::uint32_t>(std::min<std::uint64_t>(grown, std::numeric_limits<std::uint32_t>::max())));
+          static_cast<std::uint32_t>(
+              std::min<std::uint64_t>(grown, std::numeric_limits<std::uint32_t>::max())));
     put32(out, optional + kOptSizeOfImage, static_cast<std::uint32_t>(sizeOfImage));
     put32(out, optional + kOptSizeOfHeaders, static_cast<std::uint32_t>(sizeOfHeaders));
 
@@ -320,11 +327,13 @@ std::vector<std::uint8_t> rebuildPeImage(ImageBytes file, const PeLayout& layout
     setDirectory(kDirectoryCertificate, 0, 0);
     DataDirectory bound = dataDirectory(file, layout, kDirectoryBoundImport);
     std::uint64_t oldTableEnd = layout.sectionTable + std::uint64_t{oldCount} * kSectionHeaderSize;
-    if (bound.size != 0 && bound.address < tableEnd && bound.address + std::uint64_t{bound.size} > oldTableEnd) {
+    if (bound.size != 0 && bound.address < tableEnd &&
+        bound.address + std::uint64_t{bound.size} > oldTableEnd) {
         setDirectory(kDirectoryBoundImport, 0, 0); // overwritten by the new section header
     }
 
-    put32(out, optional + kOptCheckSum, peChecksum(out.data(), out.size(), optional + kOptCheckSum));
+    put32(out, optional + kOptCheckSum,
+          peChecksum(out.data(), out.size(), optional + kOptCheckSum));
     return out;
 }
 

@@ -72,18 +72,21 @@ std::string findOnPath(const std::string& name) {
 // The program and its arguments as Windows reads an unquoted or quoted command line.
 bool splitCommandLine(const std::string& commandLine, std::string& program,
                       std::vector<std::string>& arguments) {
-    std::string line = commandLine.substr(std::min(commandLine.find_first_not_of(" \t"), commandLine.size()));
+    std::string line =
+        commandLine.substr(std::min(commandLine.find_first_not_of(" \t"), commandLine.size()));
     if (!line.empty() && line[0] == '"') {
         std::string::size_type close = line.find('"', 1);
         program = line.substr(1, close == std::string::npos ? std::string::npos : close - 1);
-        arguments = close == std::string::npos ? std::vector<std::string>() : splitArguments(line.substr(close + 1));
+        arguments = close == std::string::npos ? std::vector<std::string>()
+                                               : splitArguments(line.substr(close + 1));
         return fileExists(program);
     }
-    for (std::string::size_type end = line.find(' '); ; end = line.find(' ', end + 1)) {
+    for (std::string::size_type end = line.find(' ');; end = line.find(' ', end + 1)) {
         std::string candidate = line.substr(0, end);
         if (fileExists(candidate)) {
             program = candidate;
-            arguments = end == std::string::npos ? std::vector<std::string>() : splitArguments(line.substr(end));
+            arguments = end == std::string::npos ? std::vector<std::string>()
+                                                 : splitArguments(line.substr(end));
             return true;
         }
         if (end == std::string::npos) {
@@ -151,8 +154,10 @@ std::uint32_t startProgram(const std::string& commandLine, int /*showMode*/) {
     std::vector<std::string> arguments;
     if (!splitCommandLine(commandLine, program, arguments)) {
         std::string::size_type slash = program.find_last_of(kPathSeparator);
-        bool folderMissing = slash != std::string::npos && slash > 0 &&
-                             !(fileAttributes(program.substr(0, slash)) & kAttrDirectory);
+        std::uint32_t folder = slash == std::string::npos || slash == 0
+                                   ? kAttrDirectory
+                                   : fileAttributes(program.substr(0, slash));
+        bool folderMissing = folder == kInvalidFileAttributes || !(folder & kAttrDirectory);
         return fail(folderMissing ? kErrorPathNotFound : kErrorFileNotFound);
     }
     std::vector<std::string> argv;

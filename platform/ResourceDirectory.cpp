@@ -74,7 +74,8 @@ private:
         if (!visitedTables.insert(offset).second) {
             malformedImage("resource table reached twice");
         }
-        std::uint32_t count = std::uint32_t{directory.u16(offset + 12)} + directory.u16(offset + 14);
+        std::uint32_t count =
+            std::uint32_t{directory.u16(offset + 12)} + directory.u16(offset + 14);
         directory.slice(offset, kTableHeaderSize + std::uint64_t{count} * kEntrySize);
         for (std::uint32_t i = 0; i < count; ++i) {
             std::uint64_t entry = offset + kTableHeaderSize + std::uint64_t{i} * kEntrySize;
@@ -229,7 +230,8 @@ private:
                 }
             }
         }
-        if (nextData > kHighBit || sectionRva + totalSize > std::numeric_limits<std::uint32_t>::max()) {
+        if (nextData > kHighBit ||
+            sectionRva + totalSize > std::numeric_limits<std::uint32_t>::max()) {
             throw ImageError(kErrorFileTooLarge, "resources too large for an image");
         }
     }

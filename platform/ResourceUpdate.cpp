@@ -40,7 +40,8 @@ bool failOnHandle(ResourceUpdateHandle handle) {
 }
 
 ResourceName toResourceName(const ResourceKey& key) {
-    return key.text.empty() ? ResourceName::fromId(key.id) : ResourceName::fromText(utf8ToUtf16(key.text));
+    return key.text.empty() ? ResourceName::fromId(key.id)
+                            : ResourceName::fromText(utf8ToUtf16(key.text));
 }
 
 } // namespace
@@ -92,7 +93,8 @@ bool updateResource(ResourceUpdateHandle handle, const ResourceKey& type, const 
         return failWith(kErrorCallNotImplemented);
     }
     if ((data == nullptr && size != 0) || (type.text.empty() && type.id == 0) ||
-        (name.text.empty() && name.id == 0) || type.text.size() > 0xFFFF || name.text.size() > 0xFFFF) {
+        (name.text.empty() && name.id == 0) || type.text.size() > 0xFFFF ||
+        name.text.size() > 0xFFFF) {
         return failWith(kErrorInvalidParameter);
     }
     std::lock_guard lock(pendingMutex);
@@ -153,8 +155,9 @@ bool endUpdateResource(ResourceUpdateHandle handle, bool discard) {
     }
     update->file = {};
     update->resources = {};
-    return replaceWholeFile(update->path, permissionBits(update->path, 0755),
-                            [&](FileHandle out) { return writeAll(out, image.data(), image.size()); });
+    return replaceWholeFile(update->path, permissionBits(update->path, 0755), [&](FileHandle out) {
+        return writeAll(out, image.data(), image.size());
+    });
 }
 
 } // namespace kp::platform

@@ -12,7 +12,11 @@ constexpr char32_t kInvalid = 0xFFFFFFFF;
 char32_t nextCodePoint(const std::string& text, std::size_t& at) {
     auto byte = [&](std::size_t i) { return static_cast<std::uint8_t>(text[i]); };
     std::uint8_t lead = byte(at);
-    int length = lead < 0x80 ? 1 : (lead >> 5) == 0x6 ? 2 : (lead >> 4) == 0xE ? 3 : (lead >> 3) == 0x1E ? 4 : 0;
+    int length = lead < 0x80           ? 1
+                 : (lead >> 5) == 0x6  ? 2
+                 : (lead >> 4) == 0xE  ? 3
+                 : (lead >> 3) == 0x1E ? 4
+                                       : 0;
     if (length == 0 || at + length > text.size()) {
         ++at;
         return kInvalid;

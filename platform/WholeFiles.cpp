@@ -46,8 +46,8 @@ bool readWholeFile(const std::string& path, std::vector<std::uint8_t>& bytes) {
         bytes.assign(static_cast<std::size_t>(information.size), 0);
         std::uint64_t done = 0;
         while (ok && done < bytes.size()) {
-            std::uint32_t piece =
-                static_cast<std::uint32_t>(std::min<std::uint64_t>(bytes.size() - done, kTransferPiece));
+            std::uint32_t piece = static_cast<std::uint32_t>(
+                std::min<std::uint64_t>(bytes.size() - done, kTransferPiece));
             std::uint32_t got = 0;
             ok = readFile(handle, bytes.data() + done, piece, got);
             if (ok && got != piece) {
@@ -62,7 +62,8 @@ bool readWholeFile(const std::string& path, std::vector<std::uint8_t>& bytes) {
 
 bool writeAll(FileHandle handle, const std::uint8_t* bytes, std::uint64_t size) {
     for (std::uint64_t done = 0; done < size;) {
-        std::uint32_t piece = static_cast<std::uint32_t>(std::min<std::uint64_t>(size - done, kTransferPiece));
+        std::uint32_t piece =
+            static_cast<std::uint32_t>(std::min<std::uint64_t>(size - done, kTransferPiece));
         std::uint32_t written = 0;
         if (!writeFile(handle, bytes + done, piece, written)) {
             return false;
@@ -101,7 +102,8 @@ bool replaceWholeFile(const std::string& target, unsigned mode,
 
 unsigned permissionBits(const std::string& path, unsigned fallback) {
     struct stat status {};
-    return ::stat(path.c_str(), &status) == 0 ? static_cast<unsigned>(status.st_mode & 07777) : fallback;
+    return ::stat(path.c_str(), &status) == 0 ? static_cast<unsigned>(status.st_mode & 07777)
+                                              : fallback;
 }
 
 } // namespace kp::platform
