@@ -250,16 +250,6 @@ std::vector<std::uint8_t> rebuildPeImage(ImageBytes file, const PeLayout& layout
     if (virtualStart > std::numeric_limits<std::uint32_t>::max()) {
         throw ImageError(kErrorFileTooLarge, "image too large");
     }
-    const std::vector<std::uint8_t> section =
-        writeResourceDirectory(resources, static_cast<std::uint32_t>(virtualStart));
-    const std::uint64_t rawSize = alignUp(section.size(), layout.fileAlignment);
-    const std::uint64_t sizeOfImage =
-        alignUp(virtualStart + section.size(), layout.sectionAlignment);
-    if (sizeOfImage > std::numeric_limits<std::uint32_t>::max() ||
-        rawStart + rawSize > std::numeric_limits<std::uint32_t>::max()) {
-        throw ImageError(kErrorFileTooLarge, "image too large");
-    }
-
     // Data after the sections moves behind the new one, less a certificate table.
     const std::uint64_t overlayStart = layout.overlayStart();
     DataDirectory certificate = dataDirectory(file, layout, kDirectoryCertificate);
@@ -270,20 +260,23 @@ std::vector<std::uint8_t> rebuildPeImage(ImageBytes file, const PeLayout& layout
         cutFrom = certificate.address;
         cutTo = std::uint64_t{certificate.address} + certificate.size;
     }
-    const std::uint64_t newOverlay = rawStart + rawSize;
-    auto movedOffset = [&](std::uint64_t offset) -> std::uint64_t {
-        if (offset < overlayStart || offset >= file.size() ||
-            (offset >= cutFrom && offset < cutTo)) {
-            return offset < overlayStart ? offset : 0;
-        }
-        return newOverlay + (offset - overlayStart) - (offset >= cutTo ? cutTo - cutFrom : 0);
-    };
+    const std::uint64_t overlaySize =
+        file.size() - std::min<std::uint64_t>(overlayStart, file.size()) - (cutTo - cutFrom);
 
     std::vector<std::uint8_t> out;
-    out.reserve(newOverlay + (file.size() - std::min<std::uint64_t>(overlayStart, file.size())));
     copyRange(out, file, 0, std::min({rawStart, overlayStart, std::uint64_t{file.size()}}));
     out.resize(rawStart, 0);
-    out.insert(out.end(), section.begin(), section.end());
+    // Room for the padding and the overlay too, so that the section is copied once.
+    const std::uint64_t sectionSize =
+        appendResourceDirectory(resources, static_cast<std::uint32_t>(virtualStart), out,
+                                layout.fileAlignment + overlaySize);
+    const std::uint64_t rawSize = alignUp(sectionSize, layout.fileAlignment);
+    const std::uint64_t sizeOfImage = alignUp(virtualStart + sectionSize, layout.sectionAlignment);
+    if (sizeOfImage > std::numeric_limits<std::uint32_t>::max() ||
+        rawStart + rawSize > std::numeric_limits<std::uint32_t>::max()) {
+        throw ImageError(kErrorFileTooLarge, "image too large");
+    }
+    const std::uint64_t newOverlay = rawStart + rawSize;
     out.resize(newOverlay, 0);
     copyRange(out, file, std::min<std::uint64_t>(overlayStart, file.size()), cutFrom);
     copyRange(out, file, cutTo, file.size());
@@ -292,6 +285,13 @@ std::vector<std::uint8_t> rebuildPeImage(ImageBytes file, const PeLayout& layout
     const std::uint32_t coff = layout.coffHeader;
     const std::uint32_t optional = layout.optionalHeader;
     put16(out, coff + kCoffNumberOfSections, static_cast<std::uint16_t>(newCount));
+    auto movedOffset = [&](std::uint64_t offset) -> std::uint64_t {
+        if (offset < overlayStart || offset >= file.size() ||
+            (offset >= cutFrom && offset < cutTo)) {
+            return offset < overlayStart ? offset : 0;
+        }
+        return newOverlay + (offset - overlayStart) - (offset >= cutTo ? cutTo - cutFrom : 0);
+    };
     std::uint32_t symbols = file.u32(coff + kCoffPointerToSymbolTable);
     if (symbols != 0) {
         put32(out, coff + kCoffPointerToSymbolTable,
@@ -301,7 +301,7 @@ std::vector<std::uint8_t> rebuildPeImage(ImageBytes file, const PeLayout& layout
     std::fill_n(out.begin() + static_cast<std::ptrdiff_t>(header), kSectionHeaderSize, 0);
     const char name[] = ".rsrc";
     std::copy(name, name + 5, out.begin() + static_cast<std::ptrdiff_t>(header));
-    put32(out, header + kSectionVirtualSize, static_cast<std::uint32_t>(section.size()));
+    put32(out, header + kSectionVirtualSize, static_cast<std::uint32_t>(sectionSize));
     put32(out, header + kSectionVirtualAddress, static_cast<std::uint32_t>(virtualStart));
     put32(out, header + kSectionSizeOfRawData, static_cast<std::uint32_t>(rawSize));
     put32(out, header + kSectionPointerToRawData, static_cast<std::uint32_t>(rawStart));
@@ -323,7 +323,7 @@ std::vector<std::uint8_t> rebuildPeImage(ImageBytes file, const PeLayout& layout
         }
     };
     setDirectory(kDirectoryResource, static_cast<std::uint32_t>(virtualStart),
-                 static_cast<std::uint32_t>(section.size()));
+                 static_cast<std::uint32_t>(sectionSize));
     setDirectory(kDirectoryCertificate, 0, 0);
     DataDirectory bound = dataDirectory(file, layout, kDirectoryBoundImport);
     std::uint64_t oldTableEnd = layout.sectionTable + std::uint64_t{oldCount} * kSectionHeaderSize;
@@ -338,23 +338,31 @@ std::vector<std::uint8_t> rebuildPeImage(ImageBytes file, const PeLayout& layout
 }
 
 std::uint32_t peChecksum(const std::uint8_t* bytes, std::size_t size, std::size_t checksumField) {
-    auto byteAt = [&](std::size_t i) -> std::uint32_t {
-        return i >= checksumField && i < checksumField + 4 ? 0 : bytes[i];
+    // Summed without folding (50 million words cannot overflow 64 bits), which gives
+    // the same result as the one's-complement fold after every word.
+    auto wordAt = [&](std::size_t i, bool skipField) -> std::uint64_t {
+        auto byte = [&](std::size_t k) -> std::uint64_t {
+            bool inField = k >= checksumField && k - checksumField < 4;
+            return k < size && !(skipField && inField) ? bytes[k] : 0;
+        };
+        return byte(i) | byte(i + 1) << 8;
     };
     std::uint64_t sum = 0;
     std::size_t i = 0;
     for (; i + 1 < size; i += 2) {
-        std::uint32_t word = i + 2 > checksumField && i < checksumField + 4
-                                 ? byteAt(i) | byteAt(i + 1) << 8
-                                 : bytes[i] | static_cast<std::uint32_t>(bytes[i + 1]) << 8;
-        sum += word;
-        sum = (sum & 0xFFFF) + (sum >> 16);
+        sum += bytes[i] | static_cast<std::uint32_t>(bytes[i + 1]) << 8;
     }
     if (i < size) {
-        sum += byteAt(i);
+        sum += bytes[i];
+    }
+    // The field counts as zero: take back the words it touches, add them without it.
+    for (std::size_t word = checksumField & ~std::size_t{1};
+         word < checksumField + 4 && word < size; word += 2) {
+        sum = sum - wordAt(word, false) + wordAt(word, true);
+    }
+    while (sum >> 16) {
         sum = (sum & 0xFFFF) + (sum >> 16);
     }
-    sum = (sum & 0xFFFF) + (sum >> 16);
     return static_cast<std::uint32_t>(sum + size);
 }
 

@@ -172,12 +172,16 @@ std::vector<TypeNode> buildTree(const std::vector<Resource>& resources) {
 
 class TreeWriter {
 public:
-    TreeWriter(const std::vector<TypeNode>& types, std::uint32_t sectionRva)
-        : types(types), sectionRva(sectionRva) {}
+    // Appends the section to `out`, whose present end is where the section starts.
+    TreeWriter(const std::vector<TypeNode>& types, std::uint32_t sectionRva,
+               std::vector<std::uint8_t>& out, std::uint64_t spareAfter)
+        : types(types), sectionRva(sectionRva), out(out), base(out.size()), spareAfter(spareAfter) {
+    }
 
-    std::vector<std::uint8_t> write() {
+    std::size_t write() {
         layOut();
-        out.assign(static_cast<std::size_t>(totalSize), 0);
+        out.reserve(base + static_cast<std::size_t>(totalSize + spareAfter));
+        out.resize(base + static_cast<std::size_t>(totalSize), 0);
         std::uint64_t nameTable = rootSize;
         std::uint64_t languageTable = rootSize + nameTablesSize;
         writeTableHeader(0, types);
@@ -193,7 +197,7 @@ public:
             }
             nameTable += tableSize(types[t].names.size());
         }
-        return std::move(out);
+        return static_cast<std::size_t>(totalSize);
     }
 
 private:
@@ -246,8 +250,8 @@ private:
         for (const auto& child : children) {
             named += childName(child).isText() ? 1 : 0;
         }
-        put16(out, offset + 12, static_cast<std::uint16_t>(named));
-        put16(out, offset + 14, static_cast<std::uint16_t>(children.size() - named));
+        put16(out, base + offset + 12, static_cast<std::uint16_t>(named));
+        put16(out, base + offset + 14, static_cast<std::uint16_t>(children.size() - named));
     }
 
     static const ResourceName& childName(const TypeNode& node) { return *node.type; }
@@ -256,32 +260,33 @@ private:
     void writeEntry(std::uint64_t table, std::size_t index, const ResourceName& name,
                     std::uint32_t target) {
         std::size_t entry = table + kTableHeaderSize + kEntrySize * index;
-        put32(out, entry, name.isText() ? kHighBit | writeText(name.text) : name.id);
-        put32(out, entry + 4, target);
+        put32(out, base + entry, name.isText() ? kHighBit | writeText(name.text) : name.id);
+        put32(out, base + entry + 4, target);
     }
 
     std::uint32_t writeText(const std::u16string& text) {
         std::uint32_t offset = static_cast<std::uint32_t>(nextText);
-        put16(out, offset, static_cast<std::uint16_t>(text.size()));
+        put16(out, base + offset, static_cast<std::uint16_t>(text.size()));
         for (std::size_t i = 0; i < text.size(); ++i) {
-            put16(out, offset + 2 + 2 * i, text[i]);
+            put16(out, base + offset + 2 + 2 * i, text[i]);
         }
         nextText += 2 + 2 * text.size();
         return offset;
     }
 
     void writeLanguageTable(std::uint64_t offset, const NameNode& node) {
-        put16(out, offset + 14, static_cast<std::uint16_t>(node.languages.size()));
+        put16(out, base + offset + 14, static_cast<std::uint16_t>(node.languages.size()));
         for (std::size_t i = 0; i < node.languages.size(); ++i) {
             const Resource& leaf = *node.languages[i];
             std::size_t entry = offset + kTableHeaderSize + kEntrySize * i;
-            put32(out, entry, leaf.language);
-            put32(out, entry + 4, static_cast<std::uint32_t>(nextDataEntry));
+            put32(out, base + entry, leaf.language);
+            put32(out, base + entry + 4, static_cast<std::uint32_t>(nextDataEntry));
             nextData = alignUp(nextData, kDataAlignment);
-            put32(out, nextDataEntry, static_cast<std::uint32_t>(sectionRva + nextData));
-            put32(out, nextDataEntry + 4, static_cast<std::uint32_t>(leaf.data.size()));
-            put32(out, nextDataEntry + 8, leaf.codePage);
-            std::copy(leaf.data.begin(), leaf.data.end(), out.begin() + nextData);
+            put32(out, base + nextDataEntry, static_cast<std::uint32_t>(sectionRva + nextData));
+            put32(out, base + nextDataEntry + 4, static_cast<std::uint32_t>(leaf.data.size()));
+            put32(out, base + nextDataEntry + 8, leaf.codePage);
+            std::copy(leaf.data.begin(), leaf.data.end(),
+                      out.begin() + static_cast<std::ptrdiff_t>(base + nextData));
             nextDataEntry += kDataEntrySize;
             nextData += leaf.data.size();
         }
@@ -296,7 +301,9 @@ private:
     std::uint64_t nextDataEntry = 0;
     std::uint64_t nextData = 0;
     std::uint64_t totalSize = 0;
-    std::vector<std::uint8_t> out;
+    std::vector<std::uint8_t>& out;
+    std::size_t base;
+    std::uint64_t spareAfter;
 };
 
 } // namespace
@@ -331,10 +338,18 @@ std::vector<Resource> readResourceDirectory(ImageBytes directory, const Resource
     return TreeReader(directory, dataAt, dataBudget).read();
 }
 
+std::size_t appendResourceDirectory(const std::vector<Resource>& resources,
+                                    std::uint32_t sectionRva, std::vector<std::uint8_t>& out,
+                                    std::uint64_t spareAfter) {
+    std::vector<TypeNode> types = buildTree(resources);
+    return TreeWriter(types, sectionRva, out, spareAfter).write();
+}
+
 std::vector<std::uint8_t> writeResourceDirectory(const std::vector<Resource>& resources,
                                                  std::uint32_t sectionRva) {
-    std::vector<TypeNode> types = buildTree(resources);
-    return TreeWriter(types, sectionRva).write();
+    std::vector<std::uint8_t> out;
+    appendResourceDirectory(resources, sectionRva, out);
+    return out;
 }
 
 } // namespace kp::platform

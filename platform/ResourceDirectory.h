@@ -59,4 +59,10 @@ std::vector<Resource> readResourceDirectory(ImageBytes directory, const Resource
 std::vector<std::uint8_t> writeResourceDirectory(const std::vector<Resource>& resources,
                                                  std::uint32_t sectionRva);
 
+// The same bytes appended to `out`; returns their number. `spareAfter` more bytes are
+// reserved behind them for what the caller appends next.
+std::size_t appendResourceDirectory(const std::vector<Resource>& resources,
+                                    std::uint32_t sectionRva, std::vector<std::uint8_t>& out,
+                                    std::uint64_t spareAfter = 0);
+
 } // namespace kp::platform
