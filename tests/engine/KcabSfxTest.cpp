@@ -64,6 +64,20 @@ std::vector<std::uint8_t> bytesOf(const std::string& text) {
     return {text.begin(), text.end()};
 }
 
+std::vector<Resource> resourcesOf(const std::string& path) {
+    std::vector<std::uint8_t> image = bytesOf(readFileBytes(path));
+    ImageBytes bytes(image);
+    return readPeResources(bytes, readPeLayout(bytes));
+}
+
+// The data of a raw-data resource in language 9, as the self-extractor reads it; empty
+// when it is missing (no resource we write is empty).
+std::vector<std::uint8_t> rawData(std::vector<Resource>& resources, const std::u16string& name) {
+    Resource* found =
+        findResource(resources, ResourceName::fromId(10), ResourceName::fromText(name), 9);
+    return found ? found->data : std::vector<std::uint8_t>{};
+}
+
 TEST_F(KcabSfxTest, TheStubCarriesTheCabinetAndThePromptInWindows1252) {
     std::string cabinet = scratch.path("out/kept.cab");
     ASSERT_EQ(run({"-q", "-r", "-m", "mszip", "-o", cabinet, "--sfx", out, "--prompt",
@@ -72,36 +86,22 @@ TEST_F(KcabSfxTest, TheStubCarriesTheCabinetAndThePromptInWindows1252) {
                    tree}),
               0)
         << err;
-    std::vector<std::uint8_t> image = bytesOf(readFileBytes(out));
-    ImageBytes bytes(image);
-    std::vector<Resource> resources = readPeResources(bytes, readPeLayout(bytes));
-    Resource* stored =
-        findResource(resources, ResourceName::fromId(10), ResourceName::fromText(u"CABINET"), 9);
-    ASSERT_NE(stored, nullptr);
-    EXPECT_EQ(stored->data, bytesOf(readFileBytes(cabinet)));
-    Resource* prompt =
-        findResource(resources, ResourceName::fromId(10), ResourceName::fromText(u"UPROMPT"), 9);
-    ASSERT_NE(prompt, nullptr);
-    EXPECT_EQ(prompt->data, bytesOf(std::string("Gr\xFC\xDF"
-                                                "e \x80 ??",
-                                                10) +
-                                    '\0'));
-    std::vector<std::uint8_t> stub = bytesOf(readFileBytes(stubFolder + "kstub16.exe"));
-    EXPECT_EQ(resources.size(),
-              readPeResources(ImageBytes(stub), readPeLayout(ImageBytes(stub))).size() + 2)
+    std::vector<Resource> resources = resourcesOf(out);
+    EXPECT_EQ(rawData(resources, u"CABINET"), bytesOf(readFileBytes(cabinet)));
+    EXPECT_EQ(rawData(resources, u"UPROMPT"), bytesOf(std::string("Gr\xFC\xDF"
+                                                                  "e \x80 ??",
+                                                                  10) +
+                                                      '\0'));
+    EXPECT_EQ(resources.size(), resourcesOf(stubFolder + "kstub16.exe").size() + 2)
         << "the stub's own resources stay";
 }
 
 TEST_F(KcabSfxTest, WithoutAnOutputCabinetOnlyTheSelfExtractorIsLeft) {
     ASSERT_EQ(run({"-q", "-r", "--sfx", out, tree}), 0) << err;
     EXPECT_EQ(outFolder(), std::vector<std::string>{"setup.exe"});
-    std::vector<std::uint8_t> image = bytesOf(readFileBytes(out));
-    ImageBytes bytes(image);
-    std::vector<Resource> resources = readPeResources(bytes, readPeLayout(bytes));
-    Resource* prompt =
-        findResource(resources, ResourceName::fromId(10), ResourceName::fromText(u"UPROMPT"), 9);
-    ASSERT_NE(prompt, nullptr);
-    EXPECT_EQ(prompt->data, bytesOf(std::string("Remove files from cabinet?", 27)));
+    std::vector<Resource> resources = resourcesOf(out);
+    EXPECT_EQ(rawData(resources, u"UPROMPT"),
+              bytesOf(std::string("Remove files from cabinet?", 27)));
 }
 
 TEST_F(KcabSfxTest, TheDosLayoutIsTheStubFollowedByTheCabinet) {
