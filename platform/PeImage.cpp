@@ -159,6 +159,12 @@ PeLayout readPeLayout(ImageBytes file) {
         malformedImage("headers larger than the file");
     }
     layout.sectionTable = layout.optionalHeader + optionalSize;
+    // Everything up to the section table's end is header; an image claiming less would
+    // have its own headers taken for data behind the sections.
+    if (layout.sizeOfHeaders <
+        layout.sectionTable + std::uint64_t{sectionCount} * kSectionHeaderSize) {
+        malformedImage("headers larger than SizeOfHeaders says");
+    }
     ImageBytes table =
         file.slice(layout.sectionTable, std::uint64_t{sectionCount} * kSectionHeaderSize);
     for (std::uint32_t i = 0; i < sectionCount; ++i) {

@@ -281,6 +281,36 @@ TEST_F(ResourceUpdateTest, FailuresReportTheirCodeAndLeaveTheFileAsItWas) {
         << testing::PrintToString(names);
 }
 
+TEST_F(ResourceUpdateTest, HeadersThatContradictTheFileAreRefused) {
+    SyntheticPe input;
+    input.resources = mixedResources();
+    const std::vector<std::uint8_t> image = input.build();
+    const std::uint32_t opt = input.optionalHeader();
+    const std::uint32_t table = opt + 224;
+    const std::uint32_t resourceSection = ImageBytes(image).u32(table + 40 + 20);
+    struct Damage {
+        const char* what;
+        std::size_t offset;
+        std::uint32_t value;
+    };
+    for (const Damage& damage : {
+             Damage{"SizeOfHeaders short of the section table", opt + 60, 0x40},
+             Damage{"file alignment not a power of two", opt + 36, 0x300},
+             Damage{"resource directory outside every section", input.dataDirectories() + 16,
+                    0x7FFF0000},
+             Damage{"resource table that leads back to the root", resourceSection + 20, 0x80000000},
+             Damage{"resource data entry past the end", resourceSection + 20, 0x8FFFFFF0},
+             Damage{"section raw data past the end", table + 40 + 16, 0x10000000},
+         }) {
+        std::vector<std::uint8_t> damaged = image;
+        put32(damaged, damage.offset, damage.value);
+        writeBytes(scratch.path("damaged.exe"), damaged);
+        EXPECT_EQ(beginUpdateResource(scratch.path("damaged.exe"), false), kNoResourceUpdate)
+            << damage.what;
+        EXPECT_EQ(lastError(), kErrorBadExeFormat) << damage.what;
+    }
+}
+
 TEST_F(ResourceUpdateTest, EveryTruncationOfAnImageIsRefusedOrRewrittenSoundly) {
     SyntheticPe input;
     input.resources = mixedResources();
