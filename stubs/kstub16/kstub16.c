@@ -139,6 +139,65 @@ static BOOL nameIsSafe(const WCHAR *name) {
     }
 }
 
+/* Names extracted so far in this run, letter case folded: a Linux folder can hold
+ * "Index.html" and "index.html", a Windows folder only one of them, and the second
+ * must not silently replace the first. An open-addressing set of upper-case names. */
+static struct {
+    WCHAR **slots;
+    DWORD capacity;
+    DWORD count;
+} extractedNames;
+
+static DWORD hashName(const WCHAR *name) {
+    DWORD hash = 2166136261u;
+    while (*name)
+        hash = (hash ^ *name++) * 16777619u;
+    return hash;
+}
+
+static void placeName(WCHAR **slots, DWORD capacity, WCHAR *folded) {
+    DWORD i = hashName(folded) & (capacity - 1);
+    while (slots[i])
+        i = (i + 1) & (capacity - 1);
+    slots[i] = folded;
+}
+
+/* FALSE when a name equal to this one but for letter case was extracted already;
+ * otherwise records it. Short of memory, it lets the name through. */
+static BOOL firstOfItsName(const WCHAR *name) {
+    DWORD i, length = lstrlenW(name);
+    WCHAR *folded;
+    if ((extractedNames.count + 1) * 2 > extractedNames.capacity) {
+        DWORD capacity = extractedNames.capacity ? extractedNames.capacity * 2 : 1024;
+        WCHAR **slots = HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, capacity * sizeof *slots);
+        if (!slots)
+            return TRUE;
+        for (i = 0; i < extractedNames.capacity; i++) {
+            if (extractedNames.slots[i])
+                placeName(slots, capacity, extractedNames.slots[i]);
+        }
+        heapFree(extractedNames.slots);
+        extractedNames.slots = slots;
+        extractedNames.capacity = capacity;
+    }
+    folded = heapAlloc((length + 1) * sizeof(WCHAR));
+    if (!folded)
+        return TRUE;
+    for (i = 0; i <= length; i++)
+        folded[i] = name[i] == L'/' ? L'\\' : name[i];
+    CharUpperBuffW(folded, length);
+    for (i = hashName(folded) & (extractedNames.capacity - 1); extractedNames.slots[i];
+         i = (i + 1) & (extractedNames.capacity - 1)) {
+        if (lstrcmpW(extractedNames.slots[i], folded) == 0) {
+            heapFree(folded);
+            return FALSE;
+        }
+    }
+    extractedNames.slots[i] = folded;
+    extractedNames.count++;
+    return TRUE;
+}
+
 /* The stored name as UTF-16: flagged names are UTF-8, others the ANSI code page.
  * The cabinet library hands both over as stored, so the decoding is ours. */
 static BOOL decodeName(const char *stored, USHORT attributes, WCHAR *name, int capacity) {
@@ -250,6 +309,10 @@ static INT_PTR startFile(PFDINOTIFICATION info) {
     }
     if (!nameIsSafe(name)) {
         noteFailure(name, L"refused: it would be written outside the destination folder");
+        return 0;
+    }
+    if (!firstOfItsName(name)) {
+        noteFailure(name, L"refused: a file whose name differs only in letter case came first");
         return 0;
     }
     if (root + 1 + lstrlenW(name) + 1 > LONG_PATH) {

@@ -208,6 +208,23 @@ TEST_F(WineTest, NamesThatLeaveTheDestinationAreRefusedAndNothingIsWrittenOutsid
     }
 }
 
+// A Linux folder may hold names that differ only in letter case; a Windows folder
+// holds one of them, and the second must not silently replace the first.
+TEST_F(WineTest, ASecondNameDifferingOnlyInLetterCaseIsRefusedNotWrittenOverTheFirst) {
+    scratch.write("tree/html/Index.html", "the upper-case one\n");
+    scratch.write("tree/html/index.html", "the lower-case one\n");
+    scratch.write("tree/other.txt", "other\n");
+    std::string exe = scratch.path("setup.exe");
+    CommandRun made = runCommand(std::string(KCAB_PATH) + " -q -r -m mszip --sfx " +
+                                 shellQuoted(exe) + " " + shellQuoted(scratch.path("tree")));
+    ASSERT_EQ(made.exitCode, 0) << made.output;
+    CommandRun run = runUnattended(exe, scratch.path("unpacked"));
+    EXPECT_EQ(run.exitCode, 2) << run.output;
+    EXPECT_EQ(readTree(scratch.path("unpacked")),
+              (std::map<std::string, std::string>{{"html/Index.html", "the upper-case one\n"},
+                                                  {"other.txt", "other\n"}}));
+}
+
 TEST_F(WineTest, TheDosStubTellsWhereTheCabinetStartsAndAnyCabinetToolFindsIt) {
     CommandRun dosbox = runCommand("command -v dosbox");
     if (dosbox.exitCode != 0) {
