@@ -11,7 +11,8 @@
  * extracted, 3 no cabinet or a damaged one, 4 bad command line.
  */
 #define WIN32_LEAN_AND_MEAN
-#include <windows.h>
+#include <windows.h> /* first: the headers below build on its types */
+
 #include <fdi.h>
 #include <shellapi.h>
 #include <shlobj.h>
@@ -21,23 +22,29 @@
 #define MAX_LISTED_FAILURES 8
 #define CABINET_TOKEN "kstub16:cabinet"
 
-enum { EXIT_DONE = 0, EXIT_CANCELLED = 1, EXIT_INCOMPLETE = 2, EXIT_NO_CABINET = 3, EXIT_USAGE = 4 };
+enum {
+    EXIT_DONE = 0,
+    EXIT_CANCELLED = 1,
+    EXIT_INCOMPLETE = 2,
+    EXIT_NO_CABINET = 3,
+    EXIT_USAGE = 4
+};
 
 static const WCHAR TITLE[] = L"Self-Extracting Cabinet";
 static const WCHAR DEFAULT_PROMPT[] = L"Remove files from cabinet?";
 
 /* An FDI file handle: the cabinet in memory, or a file being extracted. */
 typedef struct {
-    const BYTE *data;
+    const BYTE* data;
     DWORD size;
     DWORD position;
     HANDLE file;
-    WCHAR *path;
+    WCHAR* path;
 } Stream;
 
 static struct {
     BOOL quiet;
-    const BYTE *cabinet;
+    const BYTE* cabinet;
     DWORD cabinetSize;
     WCHAR destination[LONG_PATH];
     int extracted;
@@ -47,21 +54,23 @@ static struct {
 
 static WCHAR pathBuffer[LONG_PATH];
 
-static void *heapAlloc(SIZE_T size) { return HeapAlloc(GetProcessHeap(), 0, size); }
+static void* heapAlloc(SIZE_T size) {
+    return HeapAlloc(GetProcessHeap(), 0, size);
+}
 
-static void heapFree(void *block) {
+static void heapFree(void* block) {
     if (block)
         HeapFree(GetProcessHeap(), 0, block);
 }
 
-static void append(WCHAR *to, size_t capacity, const WCHAR *text) {
+static void append(WCHAR* to, size_t capacity, const WCHAR* text) {
     size_t used = lstrlenW(to);
     while (*text && used + 1 < capacity)
         to[used++] = *text++;
     to[used] = 0;
 }
 
-static void noteFailure(const WCHAR *name, const WCHAR *reason) {
+static void noteFailure(const WCHAR* name, const WCHAR* reason) {
     job.failed++;
     if (job.failed <= MAX_LISTED_FAILURES) {
         append(job.failures, ARRAYSIZE(job.failures), L"\n");
@@ -73,18 +82,20 @@ static void noteFailure(const WCHAR *name, const WCHAR *reason) {
     }
 }
 
-static void say(const WCHAR *text, UINT icon) {
+static void say(const WCHAR* text, UINT icon) {
     if (!job.quiet)
         MessageBoxW(NULL, text, TITLE, MB_OK | icon | MB_SETFOREGROUND);
 }
 
 /* ---- stored names ---- */
 
-static BOOL isSeparator(WCHAR c) { return c == L'\\' || c == L'/'; }
+static BOOL isSeparator(WCHAR c) {
+    return c == L'\\' || c == L'/';
+}
 
 /* A component Windows would read as this folder, its parent, or a device. */
-static BOOL componentIsUnsafe(const WCHAR *start, size_t length) {
-    static const WCHAR *const devices[] = {L"CON", L"PRN", L"AUX", L"NUL"};
+static BOOL componentIsUnsafe(const WCHAR* start, size_t length) {
+    static const WCHAR* const devices[] = {L"CON", L"PRN", L"AUX", L"NUL"};
     WCHAR base[5];
     size_t i, n = 0;
     BOOL onlyDots = TRUE;
@@ -122,7 +133,7 @@ static BOOL componentIsUnsafe(const WCHAR *start, size_t length) {
 
 /* A stored name may only name a place inside the destination: no root, no drive,
  * no stream, no parent or current-folder step, no device. */
-static BOOL nameIsSafe(const WCHAR *name) {
+static BOOL nameIsSafe(const WCHAR* name) {
     const WCHAR *p, *component = name;
     if (!*name || isSeparator(name[0]))
         return FALSE;
@@ -143,19 +154,19 @@ static BOOL nameIsSafe(const WCHAR *name) {
  * "Index.html" and "index.html", a Windows folder only one of them, and the second
  * must not silently replace the first. An open-addressing set of upper-case names. */
 static struct {
-    WCHAR **slots;
+    WCHAR** slots;
     DWORD capacity;
     DWORD count;
 } extractedNames;
 
-static DWORD hashName(const WCHAR *name) {
+static DWORD hashName(const WCHAR* name) {
     DWORD hash = 2166136261u;
     while (*name)
         hash = (hash ^ *name++) * 16777619u;
     return hash;
 }
 
-static void placeName(WCHAR **slots, DWORD capacity, WCHAR *folded) {
+static void placeName(WCHAR** slots, DWORD capacity, WCHAR* folded) {
     DWORD i = hashName(folded) & (capacity - 1);
     while (slots[i])
         i = (i + 1) & (capacity - 1);
@@ -164,12 +175,12 @@ static void placeName(WCHAR **slots, DWORD capacity, WCHAR *folded) {
 
 /* FALSE when a name equal to this one but for letter case was extracted already;
  * otherwise records it. Short of memory, it lets the name through. */
-static BOOL firstOfItsName(const WCHAR *name) {
+static BOOL firstOfItsName(const WCHAR* name) {
     DWORD i, length = lstrlenW(name);
-    WCHAR *folded;
+    WCHAR* folded;
     if ((extractedNames.count + 1) * 2 > extractedNames.capacity) {
         DWORD capacity = extractedNames.capacity ? extractedNames.capacity * 2 : 1024;
-        WCHAR **slots = HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, capacity * sizeof *slots);
+        WCHAR** slots = HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, capacity * sizeof *slots);
         if (!slots)
             return TRUE;
         for (i = 0; i < extractedNames.capacity; i++) {
@@ -200,7 +211,7 @@ static BOOL firstOfItsName(const WCHAR *name) {
 
 /* The stored name as UTF-16: flagged names are UTF-8, others the ANSI code page.
  * The cabinet library hands both over as stored, so the decoding is ours. */
-static BOOL decodeName(const char *stored, USHORT attributes, WCHAR *name, int capacity) {
+static BOOL decodeName(const char* stored, USHORT attributes, WCHAR* name, int capacity) {
     UINT codePage = (attributes & _A_NAME_IS_UTF) ? CP_UTF8 : CP_ACP;
     DWORD flags = codePage == CP_UTF8 ? MB_ERR_INVALID_CHARS : 0;
     int length = MultiByteToWideChar(codePage, flags, stored, -1, name, capacity);
@@ -208,8 +219,8 @@ static BOOL decodeName(const char *stored, USHORT attributes, WCHAR *name, int c
 }
 
 /* Creates every folder on the way to `path`'s last component. */
-static void createFoldersFor(WCHAR *path, size_t rootLength) {
-    WCHAR *p;
+static void createFoldersFor(WCHAR* path, size_t rootLength) {
+    WCHAR* p;
     for (p = path + rootLength + 1; *p; p++) {
         if (isSeparator(*p)) {
             WCHAR kept = *p;
@@ -220,7 +231,7 @@ static void createFoldersFor(WCHAR *path, size_t rootLength) {
     }
 }
 
-static BOOL makeFolder(WCHAR *path) {
+static BOOL makeFolder(WCHAR* path) {
     size_t length = lstrlenW(path);
     DWORD attributes;
     if (length + 2 >= LONG_PATH)
@@ -235,11 +246,15 @@ static BOOL makeFolder(WCHAR *path) {
 
 /* ---- the cabinet library's callbacks ---- */
 
-static FNALLOC(fdiAlloc) { return heapAlloc(cb); }
-static FNFREE(fdiFree) { heapFree(pv); }
+static FNALLOC(fdiAlloc) {
+    return heapAlloc(cb);
+}
+static FNFREE(fdiFree) {
+    heapFree(pv);
+}
 
 static FNOPEN(fdiOpen) {
-    Stream *stream;
+    Stream* stream;
     (void)oflag;
     (void)pmode;
     if (lstrcmpA(pszFile, CABINET_TOKEN) != 0)
@@ -254,7 +269,7 @@ static FNOPEN(fdiOpen) {
 }
 
 static FNREAD(fdiRead) {
-    Stream *stream = (Stream *)hf;
+    Stream* stream = (Stream*)hf;
     DWORD left = stream->size - stream->position;
     if (!stream->data)
         return (UINT)-1;
@@ -266,7 +281,7 @@ static FNREAD(fdiRead) {
 }
 
 static FNWRITE(fdiWrite) {
-    Stream *stream = (Stream *)hf;
+    Stream* stream = (Stream*)hf;
     DWORD written = 0;
     if (!stream->file || !WriteFile(stream->file, pv, cb, &written, NULL) || written != cb)
         return (UINT)-1;
@@ -274,7 +289,7 @@ static FNWRITE(fdiWrite) {
 }
 
 static FNCLOSE(fdiClose) {
-    Stream *stream = (Stream *)hf;
+    Stream* stream = (Stream*)hf;
     if (stream->file) {
         /* Only a file the library gives up on comes here: remove what was begun. */
         CloseHandle(stream->file);
@@ -287,8 +302,8 @@ static FNCLOSE(fdiClose) {
 }
 
 static FNSEEK(fdiSeek) {
-    Stream *stream = (Stream *)hf;
-    LONG base = seektype == SEEK_CUR ? (LONG)stream->position
+    Stream* stream = (Stream*)hf;
+    LONG base = seektype == SEEK_CUR   ? (LONG)stream->position
                 : seektype == SEEK_END ? (LONG)stream->size
                                        : 0;
     if (!stream->data || base + dist < 0 || (DWORD)(base + dist) > stream->size)
@@ -300,9 +315,9 @@ static FNSEEK(fdiSeek) {
 static INT_PTR startFile(PFDINOTIFICATION info) {
     static WCHAR name[LONG_PATH];
     size_t root = lstrlenW(job.destination);
-    Stream *stream;
+    Stream* stream;
     HANDLE file;
-    WCHAR *p;
+    WCHAR* p;
     if (!decodeName(info->psz1, info->attribs, name, LONG_PATH)) {
         noteFailure(L"(a name that is not valid UTF-8)", L"refused");
         return 0;
@@ -327,10 +342,12 @@ static INT_PTR startFile(PFDINOTIFICATION info) {
             *p = L'\\';
     }
     createFoldersFor(pathBuffer, root);
-    file = CreateFileW(pathBuffer, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
+    file =
+        CreateFileW(pathBuffer, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
     if (file == INVALID_HANDLE_VALUE && GetLastError() == ERROR_ACCESS_DENIED) {
         SetFileAttributesW(pathBuffer, FILE_ATTRIBUTE_NORMAL); /* an older read-only copy */
-        file = CreateFileW(pathBuffer, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
+        file = CreateFileW(pathBuffer, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                           NULL);
     }
     if (file == INVALID_HANDLE_VALUE) {
         noteFailure(name, L"could not be created");
@@ -354,13 +371,15 @@ static INT_PTR startFile(PFDINOTIFICATION info) {
 }
 
 static void finishFile(PFDINOTIFICATION info) {
-    Stream *stream = (Stream *)info->hf;
+    Stream* stream = (Stream*)info->hf;
     FILETIME local, utc;
-    if (DosDateTimeToFileTime(info->date, info->time, &local) && LocalFileTimeToFileTime(&local, &utc))
+    if (DosDateTimeToFileTime(info->date, info->time, &local) &&
+        LocalFileTimeToFileTime(&local, &utc))
         SetFileTime(stream->file, NULL, NULL, &utc);
     CloseHandle(stream->file);
-    SetFileAttributesW(stream->path, info->attribs & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN |
-                                                      FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE));
+    SetFileAttributesW(stream->path,
+                       info->attribs & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN |
+                                        FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE));
     stream->file = NULL;
     fdiClose((INT_PTR)stream);
     job.extracted++;
@@ -385,7 +404,7 @@ static FNFDINOTIFY(fdiNotify) {
 
 /* ---- the program ---- */
 
-static const BYTE *ownResource(const WCHAR *name, DWORD *size) {
+static const BYTE* ownResource(const WCHAR* name, DWORD* size) {
     HRSRC found = FindResourceW(NULL, name, MAKEINTRESOURCEW(10));
     HGLOBAL loaded = found ? LoadResource(NULL, found) : NULL;
     *size = found ? SizeofResource(NULL, found) : 0;
@@ -395,13 +414,13 @@ static const BYTE *ownResource(const WCHAR *name, DWORD *size) {
 /* The question, read as Windows-1252 text as the builder wrote it. */
 static BOOL askToGoOn(void) {
     DWORD size;
-    const BYTE *text = ownResource(L"UPROMPT", &size);
-    WCHAR *prompt = NULL;
+    const BYTE* text = ownResource(L"UPROMPT", &size);
+    WCHAR* prompt = NULL;
     int answer, length = 0;
     if (text && size > 0) {
         prompt = heapAlloc((size + 1) * sizeof(WCHAR));
         if (prompt) {
-            length = MultiByteToWideChar(1252, 0, (const char *)text, (int)size, prompt, (int)size);
+            length = MultiByteToWideChar(1252, 0, (const char*)text, (int)size, prompt, (int)size);
             prompt[length] = 0;
         }
     }
@@ -437,13 +456,14 @@ static BOOL chooseDestination(void) {
 
 static int readCommandLine(void) {
     int count, i;
-    WCHAR **arguments = CommandLineToArgvW(GetCommandLineW(), &count);
-    const WCHAR *target = NULL;
+    WCHAR** arguments = CommandLineToArgvW(GetCommandLineW(), &count);
+    const WCHAR* target = NULL;
     if (!arguments)
         return EXIT_USAGE;
     for (i = 1; i < count; i++) {
-        const WCHAR *argument = arguments[i];
-        if ((argument[0] == L'/' || argument[0] == L'-') && (argument[1] | 0x20) == L'q' && !argument[2]) {
+        const WCHAR* argument = arguments[i];
+        if ((argument[0] == L'/' || argument[0] == L'-') && (argument[1] | 0x20) == L'q' &&
+            !argument[2]) {
             job.quiet = TRUE;
         } else if ((argument[0] == L'/' || argument[0] == L'-') && (argument[1] | 0x20) == L't' &&
                    argument[2] == L':' && argument[3]) {
@@ -481,7 +501,8 @@ static int extract(void) {
         return EXIT_INCOMPLETE;
     }
     ZeroMemory(&error, sizeof error);
-    context = FDICreate(fdiAlloc, fdiFree, fdiOpen, fdiRead, fdiWrite, fdiClose, fdiSeek, cpu80386, &error);
+    context = FDICreate(fdiAlloc, fdiFree, fdiOpen, fdiRead, fdiWrite, fdiClose, fdiSeek, cpu80386,
+                        &error);
     if (!context) {
         say(L"The cabinet library cannot be started.", MB_ICONERROR);
         return EXIT_NO_CABINET;
