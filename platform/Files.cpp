@@ -148,16 +148,7 @@ FileHandle openFile(const std::string& path, FileAccess access, FileDisposition 
     int fd = ::open(path.c_str(), openFlags(access, disposition), 0666);
     if (fd < 0) {
         std::uint32_t error = errorFromErrno(errno);
-        // Windows tells a missing folder on the way from a missing file.
-        std::string folder = folderPart(path);
-        if (error == kErrorFileNotFound) {
-            struct stat folderStatus {};
-            if (!folder.empty() &&
-                (::stat(folder.c_str(), &folderStatus) != 0 || !S_ISDIR(folderStatus.st_mode))) {
-                error = kErrorPathNotFound;
-            }
-        }
-        setLastError(error);
+        setLastError(error == kErrorFileNotFound ? notFoundError(path) : error);
         return kInvalidHandle;
     }
     struct stat status {};
@@ -296,6 +287,14 @@ std::uint32_t fileAttributes(const std::string& path) {
     }
     setLastError(kErrorSuccess);
     return attributesOf(path, status.st_mode);
+}
+
+std::uint32_t notFoundError(const std::string& path) {
+    const std::string folder = folderPart(path);
+    struct stat status {};
+    bool folderThere =
+        folder.empty() || (::stat(folder.c_str(), &status) == 0 && S_ISDIR(status.st_mode));
+    return folderThere ? kErrorFileNotFound : kErrorPathNotFound;
 }
 
 bool fileExists(const std::string& path) {

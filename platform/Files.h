@@ -68,6 +68,10 @@ bool fileInformation(FileHandle handle, FileInformation& information);
 // kInvalidFileAttributes on failure.
 std::uint32_t fileAttributes(const std::string& path);
 
+// The code for a path that names nothing: kErrorPathNotFound when a folder on its way
+// is missing (or is no folder), as Windows tells the two apart, else kErrorFileNotFound.
+std::uint32_t notFoundError(const std::string& path);
+
 // True only for an existing file that is not a folder.
 bool fileExists(const std::string& path);
 

@@ -1,0 +1,25 @@
+#include "platform/ProgramFolder.h"
+
+#include "platform/Files.h"
+#include "platform/LastError.h"
+#include "platform/Paths.h"
+
+#include <limits.h>
+#include <unistd.h>
+#include <vector>
+
+namespace kp::platform {
+
+std::string programFolder() {
+    std::vector<char> path(PATH_MAX);
+    ssize_t length = ::readlink("/proc/self/exe", path.data(), path.size());
+    if (length <= 0 || static_cast<std::size_t>(length) >= path.size()) {
+        failWithErrno();
+        return {};
+    }
+    std::string program(path.data(), static_cast<std::size_t>(length));
+    setLastError(kErrorSuccess);
+    return folderPart(program);
+}
+
+} // namespace kp::platform
