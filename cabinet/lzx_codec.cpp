@@ -6,7 +6,7 @@ namespace kp::cab {
 namespace {
 
 int lzxCreate(unsigned windowBits, const Allocator& memory, const BlockSink& sink, void** state) {
-    if (windowBits < 15 || windowBits > 21) {
+    if (!lzx::windowBitsValid(windowBits)) {
         return codecFailed;
     }
     lzx::Encoder* e = lzx::Encoder::create(windowBits, memory, sink, lzx::Tuning{});

@@ -6,6 +6,13 @@
 
 namespace kp::cab::lzx {
 
+// Windows of 2^15 to 2^21 bytes.
+constexpr unsigned kMinWindowBits = 15;
+constexpr unsigned kMaxWindowBits = 21;
+constexpr bool windowBitsValid(unsigned bits) {
+    return bits >= kMinWindowBits && bits <= kMaxWindowBits;
+}
+
 constexpr unsigned kMinMatch = 2;
 constexpr unsigned kMaxMatch = 257;
 constexpr unsigned kNumChars = 256;
