@@ -7,11 +7,13 @@
 
 #include <gtest/gtest.h>
 
+#include "checks.h"
 #include "codec.h"
 #include "fci_client.h"
 #include "lzx/encoder.h"
 #include "lzx/lzx_format.h"
 #include "lzx/match_finder.h"
+#include "lzx/parser.h"
 
 namespace {
 using namespace kp::cab;
@@ -134,35 +136,68 @@ TEST(MatchFinder, PeriodsAroundTheChunkAndTheWindowGiveOnlyRealMatches) {
 
 // Text from a dozen words fills the trees with long shared prefixes; chunks of
 // 1000 bytes put many more positions near a chunk's end than the encoder does.
+struct Chunking {
+    std::uint32_t chunk;
+    std::size_t size;
+};
+constexpr Chunking kChunkings[] = {{kChunkBytes, 2 * kChunkBytes + 1000}, {1000, 120000}};
+
 TEST(MatchFinder, TextRunsAndCodeGiveOnlyRealMatches) {
-    const std::size_t size = 3 * kChunkBytes + 1000;
     for (unsigned bits : {15u, 18u, 21u}) {
         Setting s{bits, kInUse.depth, kInUse.nice};
-        for (std::uint32_t chunk : {kChunkBytes, 1000u}) {
+        for (Chunking c : kChunkings) {
             std::string where =
-                "window " + std::to_string(bits) + ", chunk " + std::to_string(chunk);
-            EXPECT_EQ(falseMatches(kp::test::textBytes(size, bits), s, chunk), "")
+                "window " + std::to_string(bits) + ", chunk " + std::to_string(c.chunk);
+            EXPECT_EQ(falseMatches(kp::test::textBytes(c.size, bits), s, c.chunk), "")
                 << "text, " << where;
-            EXPECT_EQ(falseMatches(runs(size, bits), s, chunk), "") << "runs, " << where;
-            EXPECT_EQ(falseMatches(machineCode(size), s, chunk), "") << "code, " << where;
+            EXPECT_EQ(falseMatches(runs(c.size, bits), s, c.chunk), "") << "runs, " << where;
+            EXPECT_EQ(falseMatches(machineCode(c.size), s, c.chunk), "") << "code, " << where;
         }
     }
 }
 
 TEST(MatchFinder, DeepestAndShallowestSearchesGiveOnlyRealMatches) {
-    const std::size_t size = 2 * kChunkBytes + 1000;
     for (Setting s :
          {Setting{21, kMaxSearchDepth, kMaxNiceLength},
           Setting{16, kMaxSearchDepth, kMaxNiceLength}, Setting{21, 1, kMinNiceLength}}) {
         std::string where = "depth " + std::to_string(s.depth) + ", nice " +
                             std::to_string(s.nice) + ", window " + std::to_string(s.windowBits);
-        for (std::uint32_t chunk : {kChunkBytes, 1000u}) {
-            EXPECT_EQ(falseMatches(kp::test::textBytes(size, 7), s, chunk), "")
-                << "text, " << where << ", chunk " << chunk;
-            EXPECT_EQ(falseMatches(machineCode(size), s, chunk), "")
-                << "code, " << where << ", chunk " << chunk;
+        for (Chunking c : kChunkings) {
+            EXPECT_EQ(falseMatches(kp::test::textBytes(c.size, 7), s, c.chunk), "")
+                << "text, " << where << ", chunk " << c.chunk;
+            EXPECT_EQ(falseMatches(machineCode(c.size), s, c.chunk), "")
+                << "code, " << where << ", chunk " << c.chunk;
         }
     }
+}
+
+// The checked build stops at a false match, or at a search that could build
+// one, and names the position.
+TEST(MatchFinderDeathTest, CheckedBuildStopsAtAFalseMatch) {
+    if (!kExpensiveChecks) {
+        GTEST_SKIP() << "only the checked (sanitizer) build verifies matches";
+    }
+    const std::uint32_t window = 1u << 15;
+    std::vector<std::uint8_t> data(window + 4000);
+    auto text = kp::test::textBytes(4000, 3);
+    std::copy(text.begin(), text.end(), data.begin() + window);
+    Repeats reps{{1, 1, 1}};
+
+    // "cabinet folder " is not 15 bytes back of where it stands at 100.
+    std::uint32_t at = window + 100;
+    Item items[] = {{100, 1}, {15 + 2, 15}};
+    Parser parser{data.data(), 0, window, window, {}, nullptr, 48, maxOffset(15)};
+    ASSERT_NE(commonLength(&data[at - 15], &data[at], 0, 15), 15u);
+    EXPECT_DEATH(parser.check(at - 1, at + 15, reps, reps, items, 2),
+                 "parser: false match .* at position 100 ");
+
+    std::vector<std::uint8_t> tables(MatchFinder::tableBytes(15));
+    MatchFinder finder;
+    finder.init(tables.data(), 15, 20, 48);
+    Match found[kMaxMatchesPerPosition];
+    Span shortSpan{data.data(), 0, window + 40, false};
+    EXPECT_DEATH(finder.find(shortSpan, window, found),
+                 "too few bytes ahead before the stream's end at position 0 ");
 }
 
 } // namespace
