@@ -5,6 +5,8 @@
 namespace kp::cab {
 namespace {
 
+static_assert(lzx::Tuning{}.valid(), "the default tuning is one the encoder takes");
+
 int lzxCreate(unsigned windowBits, const Allocator& memory, const BlockSink& sink, void** state) {
     if (!lzx::windowBitsValid(windowBits)) {
         return codecFailed;

@@ -33,7 +33,7 @@ struct Tuning {
     std::uint32_t frameLimit = kMaxBlockData;
 
     static constexpr unsigned kMaxPasses = 8;
-    bool valid() const {
+    constexpr bool valid() const {
         return MatchFinder::accepts(searchDepth, niceLength) && passes >= 1 && passes <= kMaxPasses;
     }
 };

@@ -31,11 +31,6 @@ void MatchFinder::init(void* memory, unsigned windowBits, unsigned searchDepth,
     nice = niceLength;
 }
 
-bool MatchFinder::accepts(unsigned searchDepth, unsigned niceLength) {
-    return searchDepth >= 1 && searchDepth <= kMaxSearchDepth && niceLength >= kMinNiceLength &&
-           niceLength <= kMaxNiceLength;
-}
-
 unsigned MatchFinder::find(const Span& span, std::uint32_t pos, Match* out) {
     unsigned count = search<true>(span, pos, out);
     if constexpr (kExpensiveChecks) {

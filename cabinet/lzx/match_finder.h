@@ -66,7 +66,10 @@ struct MatchFinder {
     unsigned nice;  // a match this long ends the search, kMinNiceLength to kMaxNiceLength
 
     static std::uint64_t tableBytes(unsigned windowBits);
-    static bool accepts(unsigned searchDepth, unsigned niceLength);
+    static constexpr bool accepts(unsigned searchDepth, unsigned niceLength) {
+        return searchDepth >= 1 && searchDepth <= kMaxSearchDepth && niceLength >= kMinNiceLength &&
+               niceLength <= kMaxNiceLength;
+    }
     // Points the tables into memory of tableBytes() and empties them.
     void init(void* memory, unsigned windowBits, unsigned searchDepth, unsigned niceLength);
 

@@ -123,8 +123,8 @@ TEST(MatchFinder, PeriodsAroundTheChunkAndTheWindowGiveOnlyRealMatches) {
         std::size_t window = std::size_t(1) << bits;
         std::vector<std::size_t> periods = {kChunkBytes - 1, kChunkBytes, kChunkBytes + 1};
         if (bits < 21) {
-            // At the edge of reach: window - 3 is the farthest offset.
-            periods.insert(periods.end(), {window - 3, window - 2, window + 1});
+            // At the edge of reach: window - 4 is the farthest offset.
+            periods.insert(periods.end(), {window - 4, window - 3, window + 1});
         }
         for (std::size_t period : periods) {
             std::size_t size = 2 * std::max(period, std::size_t(kChunkBytes)) + 1000;

@@ -123,6 +123,10 @@ TEST_F(KcabVerifyTest, WrittenCabinetsAndSetsPassWithEveryMethod) {
     EXPECT_TRUE(std::filesystem::exists(scratch.path("out3.cab")));
     EXPECT_EQ(verify({out, scratch.path("out2.cab"), scratch.path("out3.cab")}),
               std::vector<std::string>{});
+
+    KcabOutcome empty = run({"-f", "-q", "--verify", "-o", out, scratch.folder("nothing")});
+    EXPECT_EQ(empty.exitCode, 0) << empty.err;
+    EXPECT_TRUE(std::filesystem::exists(out));
 }
 
 // Cabinets altered after writing, one way each: every difference names the file.

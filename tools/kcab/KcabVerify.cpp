@@ -198,7 +198,8 @@ std::vector<std::string> verifyKcabCabinets(const std::vector<std::string>& cabi
                                             const std::vector<KcabPacked>& files,
                                             const std::atomic<bool>& stop) {
     std::vector<std::string> problems;
-    if (cabinets.empty()) {
+    // libmspack refuses a cabinet without files, and there is nothing to compare.
+    if (cabinets.empty() || files.empty()) {
         return problems;
     }
     CompareSystem system;
