@@ -59,6 +59,7 @@ protected:
         scratch.write("tree/b.bin", randomBytes(100000, 3));
         scratch.write("tree/sub/c.txt", std::string(50000, 'c'));
         scratch.write("tree/empty", "");
+        scratch.write("tree/\xc3\xbc.txt", "a name beyond ASCII");
         out = scratch.path("out.cab");
     }
 
@@ -76,7 +77,8 @@ protected:
         return {{tree + "sub/c.txt", "sub\\c.txt"},
                 {tree + "a.txt", "a.txt"},
                 {tree + "b.bin", "b.bin"},
-                {tree + "empty", "empty"}};
+                {tree + "empty", "empty"},
+                {tree + "\xc3\xbc.txt", "\xc3\xbc.txt"}};
     }
 
     std::vector<std::string> verify(const std::vector<std::string>& cabinets) {

@@ -8,8 +8,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <list>
-#include <memory>
 #include <mspack.h>
+#include <new>
 
 using namespace kp::platform;
 
@@ -54,7 +54,11 @@ mspack_file* openFor(mspack_system* self, const char* name, int mode) {
     } else {
         return nullptr; // nothing else is ever written
     }
-    return reinterpret_cast<mspack_file*>(new CompareFile{system, handle});
+    auto* file = new (std::nothrow) CompareFile{system, handle};
+    if (!file && handle != kInvalidHandle) {
+        closeFile(handle);
+    }
+    return reinterpret_cast<mspack_file*>(file);
 }
 
 void closeOf(mspack_file* file) {
@@ -150,9 +154,10 @@ std::string compareOne(mscab_decompressor* cabd, CompareSystem& system, mscabd_f
     if (source == kInvalidHandle) {
         return subject + "cannot be read to compare" + systemError(lastError());
     }
-    std::unique_ptr<void, void (*)(void*)> closer(reinterpret_cast<void*>(source), [](void* h) {
-        closeFile(reinterpret_cast<FileHandle>(h));
-    });
+    struct Closer {
+        FileHandle handle;
+        ~Closer() { closeFile(handle); }
+    } closer{source};
     FileInformation information;
     if (!fileInformation(source, information)) {
         return subject + "cannot be read to compare" + systemError(lastError());
