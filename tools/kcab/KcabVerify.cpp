@@ -92,12 +92,14 @@ int writeOf(mspack_file* file, void* buffer, int bytes) {
             s.sourceError = lastError();
         }
         const auto* extracted = static_cast<const std::uint8_t*>(buffer);
-        for (std::uint32_t i = 0; i < std::uint32_t(bytes) && !s.sourceError; ++i) {
-            if (i >= got || extracted[i] != s.scratch[i]) {
-                s.differs = true;
-                s.firstDifference = s.compared + i;
-                break;
+        if (!s.sourceError &&
+            (got != std::uint32_t(bytes) || std::memcmp(extracted, s.scratch.data(), got) != 0)) {
+            std::uint32_t i = 0;
+            while (i < got && extracted[i] == s.scratch[i]) {
+                ++i;
             }
+            s.differs = true;
+            s.firstDifference = s.compared + i;
         }
     }
     s.compared += std::uint32_t(bytes);
