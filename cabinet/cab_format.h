@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "fci.h"
+#include "lzx/lzx_format.h"
 
 namespace kp::cab {
 
@@ -80,13 +81,9 @@ constexpr std::uint32_t kMaxFoldersPerCabinet = 0xFFFF;
 constexpr std::uint32_t kMaxHeaderReserve = 60000;
 constexpr std::uint32_t kMaxFolderOrDataReserve = 255;
 
-// The LZX windows a cabinet may ask for, as base-2 logarithms: 2^15 (32 KB) to 2^21
-// (2 MB), the range fci.h's tcompLZX_WINDOW_LO and tcompLZX_WINDOW_HI publish.
-constexpr unsigned kLzxWindowBitsMin = tcompLZX_WINDOW_LO >> tcompSHIFT_LZX_WINDOW;
-constexpr unsigned kLzxWindowBitsMax = tcompLZX_WINDOW_HI >> tcompSHIFT_LZX_WINDOW;
-constexpr bool isLzxWindowBits(long long bits) {
-    return bits >= kLzxWindowBitsMin && bits <= kLzxWindowBitsMax;
-}
+// The LZX windows the encoder takes are the ones fci.h publishes for a cabinet.
+static_assert(lzx::kMinWindowBits == tcompLZX_WINDOW_LO >> tcompSHIFT_LZX_WINDOW);
+static_assert(lzx::kMaxWindowBits == tcompLZX_WINDOW_HI >> tcompSHIFT_LZX_WINDOW);
 
 inline void putU16(std::uint8_t* p, std::uint32_t v) {
     p[0] = std::uint8_t(v);

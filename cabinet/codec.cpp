@@ -1,6 +1,6 @@
 #include "codec.h"
 
-#include "cab_format.h"
+#include "lzx/lzx_format.h"
 
 namespace kp::cab {
 
@@ -16,7 +16,7 @@ const CodecOps* codecFor(TCOMP typeCompress, unsigned* windowBits) {
         return &mszipCodec;
     case tcompTYPE_LZX: {
         unsigned bits = LZXCompressionWindowFromTCOMP(typeCompress);
-        if (!isLzxWindowBits(bits)) {
+        if (!lzx::windowBitsValid(bits)) {
             return nullptr;
         }
         *windowBits = bits;

@@ -35,7 +35,7 @@ constexpr std::uint32_t kMaxBlockData = 32768 + 6144;
 
 struct CodecOps {
     const char* name;
-    // windowBits is meaningful only for methods with a window (LZX: isLzxWindowBits).
+    // windowBits is meaningful only for methods with a window (LZX: lzx::windowBitsValid).
     int (*create)(unsigned windowBits, const Allocator& memory, const BlockSink& sink,
                   void** state);
     // One frame of the folder's stream: kFrameSize bytes, except the folder's last frame,

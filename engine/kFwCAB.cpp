@@ -70,7 +70,7 @@ tkFwCAB::~tkFwCAB() {
 std::int32_t tkFwCAB::LzxWindowFor(std::int32_t CompFactor) {
     std::int64_t window = static_cast<std::int64_t>(CompFactor) + 14;
     return static_cast<std::int32_t>(
-        std::clamp<std::int64_t>(window, cab::kLzxWindowBitsMin, cab::kLzxWindowBitsMax));
+        std::clamp<std::int64_t>(window, cab::lzx::kMinWindowBits, cab::lzx::kMaxWindowBits));
 }
 
 void tkFwCAB::BuildCabinet() {
@@ -112,6 +112,7 @@ void tkFwCAB::ResetRunState() {
     DoneFiles = 0;
     TotalFiles = 0;
     FCurrentFile.clear();
+    FCurrentStoredName.clear();
 }
 
 bool tkFwCAB::ConfirmCabinetAbsent() {
@@ -224,6 +225,7 @@ void tkFwCAB::AddOneFile(const std::string& Folder, const std::string& FileName,
                          const std::string& BaseFolder) {
     std::string stored = StoredName(Folder, FileName, BaseFolder, FStorePath, FPartialPath);
     FCurrentFile = Folder + FileName;
+    FCurrentStoredName = stored;
     int Action = 0;
     do {
         Action = 0;

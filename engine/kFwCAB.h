@@ -93,13 +93,15 @@ public:
     // The source path of the file being added, or of the last one handled; callers use
     // it to name the file an error is about.
     const std::string& CurrentFile() const { return FCurrentFile; }
+    // The name CurrentFile() is stored under in the cabinet.
+    const std::string& CurrentStoredName() const { return FCurrentStoredName; }
     // Files found by the counting pass and handled so far in the current or last run.
     std::int32_t FilesFound() const { return TotalFiles; }
     std::int32_t FilesHandled() const { return DoneFiles; }
     BuildPhase Phase() const { return FPhase; }
 
     // The LZX window exponent that a compression factor selects: CompFactor + 14 held
-    // within the windows a cabinet allows (kp::cab::kLzxWindowBitsMin to Max).
+    // within the windows a cabinet allows (kp::cab::lzx::kMinWindowBits to Max).
     static std::int32_t LzxWindowFor(std::int32_t CompFactor);
 
 private:
@@ -150,6 +152,7 @@ private:
     std::unique_ptr<CabContext> Context;
     std::string FCurrentFile;
     BuildPhase FPhase = BuildPhase::Idle;
+    std::string FCurrentStoredName;
 };
 
 // The most recently constructed builder, or null once it is destroyed; the binding's

@@ -31,6 +31,10 @@ Options:
                             none      the file name alone
   -f, --force             replace existing cabinets (without it, an existing
                           OUT.cab is an error)
+      --verify            after writing, read the cabinets back with an
+                          independent decoder (libmspack) and compare every
+                          file's name, size, date and bytes with its source;
+                          any difference is an error naming the file
   -q, --quiet             no progress and no summary; errors are still shown
   -h, --help              show this text
 
@@ -87,7 +91,7 @@ bool parseMethod(const std::string& text, KcabOptions& options) {
     }
     if (text == "lzx") {
         options.method = ctLzx;
-        options.lzxWindow = cab::kLzxWindowBitsMax;
+        options.lzxWindow = cab::lzx::kMaxWindowBits;
         return true;
     }
     if (text.rfind("lzx:", 0) == 0) {
@@ -95,7 +99,7 @@ bool parseMethod(const std::string& text, KcabOptions& options) {
         const char* first = text.data() + 4;
         const char* last = text.data() + text.size();
         auto [end, failure] = std::from_chars(first, last, window);
-        if (failure != std::errc() || end != last || !cab::isLzxWindowBits(window)) {
+        if (failure != std::errc() || end != last || !cab::lzx::windowBitsValid(window)) {
             return false;
         }
         options.method = ctLzx;
@@ -142,6 +146,8 @@ bool applySwitch(const std::string& name, KcabOptions& options) {
         options.replace = true;
     } else if (name == "-q" || name == "--quiet") {
         options.quiet = true;
+    } else if (name == "--verify") {
+        options.verify = true;
     } else {
         return false;
     }
@@ -161,8 +167,8 @@ bool applyValue(const std::string& name, const std::string& value, KcabOptions& 
     } else if (name == "-m" || name == "--method") {
         if (!parseMethod(value, options)) {
             error = "unknown method '" + value +
-                    "' (none, mszip, lzx or lzx:" + std::to_string(cab::kLzxWindowBitsMin) +
-                    " to lzx:" + std::to_string(cab::kLzxWindowBitsMax) + ")";
+                    "' (none, mszip, lzx or lzx:" + std::to_string(cab::lzx::kMinWindowBits) +
+                    " to lzx:" + std::to_string(cab::lzx::kMaxWindowBits) + ")";
             return false;
         }
     } else if (name == "--folder-size") {

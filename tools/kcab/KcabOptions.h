@@ -18,9 +18,10 @@ struct KcabOptions {
     bool recursive = false;
     bool replace = false;
     bool quiet = false;
+    bool verify = false;
     bool help = false;
     TCompressionType method = ctLzx;
-    int lzxWindow = cab::kLzxWindowBitsMax;
+    int lzxWindow = cab::lzx::kMaxWindowBits;
     // Bit patterns for the builder: 2 GiB is held as the int32 with only the top bit set.
     std::int32_t folderSize = 2 * 1024 * 1024;
     std::int32_t cabinetSize = 2147483647;
