@@ -78,6 +78,8 @@ constexpr std::uint32_t kMaxFolderBytes = 0x7FFF8000; // 65535 blocks of 32 KB
 constexpr std::uint32_t kMaxCabinetBytes = 0x7FFFFFFF;
 constexpr std::uint32_t kMaxFilesPerCabinet = 0xFFFF;
 constexpr std::uint32_t kMaxFoldersPerCabinet = 0xFFFF;
+// A cabinet's place in its set is a 16-bit field counted from 0.
+constexpr std::uint32_t kMaxCabinetsPerSet = 0xFFFF;
 constexpr std::uint32_t kMaxHeaderReserve = 60000;
 constexpr std::uint32_t kMaxFolderOrDataReserve = 255;
 

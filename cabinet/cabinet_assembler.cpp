@@ -9,6 +9,7 @@
 // the next, where the folder goes on). We write exactly that.
 #include <cstring>
 #include <initializer_list>
+#include <limits>
 
 #include "fci_context.h"
 
@@ -364,6 +365,10 @@ std::uint64_t cabinetSizeWithoutNext(const Context& c) {
 }
 
 bool startNextCabinet(Context& c) {
+    static_assert(kMaxCabinetsPerSet - 1 <= std::numeric_limits<decltype(c.setIndex)>::max());
+    if (c.setIndex + 1u >= kMaxCabinetsPerSet) {
+        return c.fail(FCIERR_CAB_FORMAT_LIMIT); // its number would wrap to the first's
+    }
     CCAB next;
     if (!askNextCabinet(c, cabinetSizeWithoutNext(c) + kNextNamesReserve, next)) {
         return false;

@@ -41,10 +41,33 @@ bool copyName(char (&field)[256], const std::string& name) {
 
 } // namespace
 
+namespace {
+
+// After the service's context is gone: no handle of a staged cabinet is open any more.
+void discardUnfinished(CompContext& context) {
+    bool setComplete = true;
+    for (const StagedCabinet& cabinet : context.Cabinets) {
+        setComplete = setComplete && cabinet.Committed;
+    }
+    for (const StagedCabinet& cabinet : context.Cabinets) {
+        platform::FileIdentity now;
+        if (!cabinet.Committed) {
+            platform::deleteFile(cabinet.StagingPath);
+        } else if (!setComplete && platform::identityOf(cabinet.FinalPath, now) &&
+                   now == cabinet.Identity) {
+            platform::deleteFile(cabinet.FinalPath);
+        }
+    }
+    context.Cabinets.clear();
+}
+
+} // namespace
+
 CabContext::~CabContext() {
     if (Handle) {
         FCIDestroy(Handle);
     }
+    discardUnfinished(Comp);
 }
 
 TCOMP CabCompressionType(TCompressionType CompType, std::int32_t LzxWindow) {
@@ -114,10 +137,28 @@ bool CabFlush(CabContext& Context, bool GetNextCab) {
     });
 }
 
+bool CabCommit(CabContext& Context, bool Replace) {
+    CabError = ERF{};
+    for (StagedCabinet& cabinet : Context.Comp.Cabinets) {
+        if (cabinet.Committed) {
+            continue;
+        }
+        if (!platform::renameOnto(cabinet.StagingPath, cabinet.FinalPath, Replace)) {
+            CabError = ERF{FCIERR_CAB_FILE, static_cast<int>(platform::lastError()), TRUE};
+            return false;
+        }
+        cabinet.Committed = true;
+    }
+    return true;
+}
+
 bool CabDestroy(CabContext& Context) {
     HFCI handle = Context.Handle;
     Context.Handle = nullptr;
-    return callService(Context.Comp, [&] { return handle && FCIDestroy(handle) != FALSE; });
+    bool destroyed =
+        callService(Context.Comp, [&] { return handle && FCIDestroy(handle) != FALSE; });
+    discardUnfinished(Context.Comp);
+    return destroyed;
 }
 
 ERF CabLastError() {

@@ -5,10 +5,12 @@
 
 #include "engine/CompressionType.h"
 #include "fci.h"
+#include "platform/FileReplace.h"
 
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace kp {
 
@@ -17,6 +19,16 @@ using TProgressProc = void (*)(const std::string& FileName, int Percent, bool& A
 // The service is about to start the next cabinet of a set and asks for its names.
 using TNextCabProc = void (*)(std::string& CabName, std::string& DiskName, int CabNo, int& DiskNo,
                               bool& Abort);
+
+// A cabinet the service writes. It goes to a staging file beside its final name, so a
+// failed or interrupted run never leaves a partial cabinet under that name nor touches
+// a file already there; CabCommit gives it the final name once the whole set is done.
+struct StagedCabinet {
+    std::string FinalPath;
+    std::string StagingPath;
+    platform::FileIdentity Identity;
+    bool Committed = false;
+};
 
 // Handed to the service as the user pointer of a context and passed back to every
 // callback; it follows the file the service opened last.
@@ -30,6 +42,12 @@ struct CompContext {
     TNextCabProc NextCabProc = nullptr;
     // A callback caught an exception and failed; the service call then reports nothing.
     bool ExceptionCaught = false;
+    // The temporary names fciGetTempFile gave out: fciOpen creates these as they are
+    // named, every other name it is asked to create is a cabinet and gets staged.
+    std::vector<std::string> TempNames;
+    std::vector<StagedCabinet> Cabinets;
+    // Every file the context created, so a walk can leave out what the run writes.
+    std::vector<platform::FileIdentity> Written;
 };
 
 // One context of the service and the record its callbacks share. Destroying it
@@ -57,6 +75,14 @@ std::unique_ptr<CabContext> CabCreate(const std::string& CabFile, const std::str
 bool CabAddFile(CabContext& Context, const std::string& SourcePath, const std::string& StoredName,
                 bool Execute, TCompressionType CompType, std::int32_t LzxWindow);
 bool CabFlush(CabContext& Context, bool GetNextCab);
+// Gives every staged cabinet its final name, in set order, after a successful CabFlush.
+// With Replace a file of that name is replaced, otherwise it fails the call with
+// FCIERR_CAB_FILE and kErrorFileExists. A failed commit can be called again; cabinets
+// that already have their names are not renamed twice.
+bool CabCommit(CabContext& Context, bool Replace);
+// Destroys the service's context, then removes what the context created and did not
+// hand over: staging files, and the cabinets of a set whose commit did not finish
+// (only while the final name still holds the very file this context wrote).
 bool CabDestroy(CabContext& Context);
 ERF CabLastError();
 std::string CabErrorText(const ERF& Error);

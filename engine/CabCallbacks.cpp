@@ -2,6 +2,7 @@
 
 #include "engine/CabBinding.h"
 #include "platform/DosTime.h"
+#include "platform/FileReplace.h"
 #include "platform/Files.h"
 #include "platform/LastError.h"
 #include "platform/Memory.h"
@@ -49,6 +50,60 @@ Result systemCall(int* err, void* pv, Result failure, Call call) {
 
 constexpr UINT kTransferFailed = static_cast<UINT>(-1);
 
+// Staging names are hidden and carry the prefix of every temporary file of ours, so a
+// leftover of a killed run is recognisable; the cabinet's own name is cut short where
+// it would push the staging name past a file system's 255-byte limit.
+std::string stagingPrefixFor(const std::string& cabinetName) {
+    constexpr std::size_t kRoomForName = 200;
+    return "." + cabinetName.substr(0, kRoomForName) + "." + kTempFilePrefix;
+}
+
+void rememberWritten(CompContext& context, const std::string& path) {
+    FileIdentity identity;
+    if (identityOf(path, identity)) {
+        context.Written.push_back(identity);
+    }
+}
+
+// Creates the staging file for the cabinet `finalPath` and opens it for the service.
+std::optional<INT_PTR> openStagedCabinet(CompContext& context, const std::string& finalPath) {
+    for (const StagedCabinet& cabinet : context.Cabinets) {
+        if (cabinet.FinalPath == finalPath) {
+            setLastError(kErrorFileExists); // one name for two cabinets of a set
+            return std::nullopt;
+        }
+    }
+    std::string staging =
+        createUniqueTempFile(folderPart(finalPath), stagingPrefixFor(namePart(finalPath)));
+    if (staging.empty()) {
+        return std::nullopt;
+    }
+    FileHandle handle = openFile(staging, FileAccess::ReadWrite, FileDisposition::OpenExisting);
+    FileIdentity identity;
+    if (handle == kInvalidHandle || !identityOf(staging, identity) ||
+        !giveCreationPermissions(staging)) {
+        std::uint32_t error = lastError();
+        if (handle != kInvalidHandle) {
+            closeFile(handle);
+        }
+        deleteFile(staging);
+        setLastError(error);
+        return std::nullopt;
+    }
+    context.Cabinets.push_back({finalPath, staging, identity, false});
+    context.Written.push_back(identity);
+    return handle;
+}
+
+bool isTempName(const CompContext& context, const std::string& path) {
+    for (const std::string& name : context.TempNames) {
+        if (name == path) {
+            return true;
+        }
+    }
+    return false;
+}
+
 } // namespace
 
 DosDateTime dosDateTimeOrNearest(const std::timespec& moment) {
@@ -78,9 +133,12 @@ FNFCIOPEN(fciOpen) {
     return systemCall<INT_PTR>(err, pv, -1, [&]() -> std::optional<INT_PTR> {
         FileAccess access = FileAccess::Read;
         FileDisposition disposition = FileDisposition::OpenExisting;
+        if ((oflag & _O_CREAT) && pv && !isTempName(contextOf(pv), pszFile)) {
+            return openStagedCabinet(contextOf(pv), pszFile);
+        }
         if (oflag & _O_CREAT) {
-            // Never replaces a file: an existing cabinet or a name taken since the
-            // temporary name was reserved makes the open fail instead.
+            // Never replaces a file: a name taken since the temporary name was
+            // reserved makes the open fail instead.
             access = FileAccess::ReadWrite;
             disposition = FileDisposition::CreateNew;
         } else {
@@ -102,6 +160,9 @@ FNFCIOPEN(fciOpen) {
         FileHandle handle = openFile(pszFile, access, disposition);
         if (handle == kInvalidHandle) {
             return std::nullopt;
+        }
+        if (disposition == FileDisposition::CreateNew && pv) {
+            rememberWritten(contextOf(pv), pszFile);
         }
         if ((oflag & _O_APPEND) && seekFile(handle, 0, SeekOrigin::End) < 0) {
             std::uint32_t error = lastError();
@@ -148,9 +209,22 @@ FNFCISEEK(fciSeek) {
     });
 }
 
+// A cabinet the service gives up on is known by its final name, where nothing of
+// this run is: its staging file goes instead, and a file under the final name stays.
 FNFCIDELETE(fciDelete) {
     return systemCall<int>(err, pv, -1, [&]() -> std::optional<int> {
-        return deleteFile(pszFile) ? std::optional<int>(0) : std::nullopt;
+        std::string path = pszFile;
+        if (pv) {
+            std::vector<StagedCabinet>& cabinets = contextOf(pv).Cabinets;
+            for (auto cabinet = cabinets.begin(); cabinet != cabinets.end(); ++cabinet) {
+                if (cabinet->FinalPath == path && !cabinet->Committed) {
+                    path = cabinet->StagingPath;
+                    cabinets.erase(cabinet);
+                    break;
+                }
+            }
+        }
+        return deleteFile(path) ? std::optional<int>(0) : std::nullopt;
     });
 }
 
@@ -167,6 +241,9 @@ FNFCIGETTEMPFILE(fciGetTempFile) {
             return FALSE;
         }
         std::memcpy(pszTempName, name.c_str(), name.size() + 1);
+        if (pv) {
+            contextOf(pv).TempNames.push_back(name);
+        }
         return TRUE;
     });
 }

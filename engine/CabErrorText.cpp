@@ -24,8 +24,8 @@ std::string CabErrorText(const ERF& Error) {
         return "Failure compressing data";
     case FCIERR_CAB_FORMAT_LIMIT:
         return "Cabinet format limit exceeded (a stored name of 256 bytes or more, over 65535 "
-               "files or folders in one cabinet, over 2 GB in a folder or cabinet, or a cabinet "
-               "size too small to hold its headers)";
+               "files or folders in one cabinet, over 65535 cabinets in a set, over 2 GB in a "
+               "folder or cabinet, or a cabinet size too small to hold its headers)";
     default:
         return "Unknown error!";
     }

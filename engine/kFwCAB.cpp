@@ -3,7 +3,9 @@
 #include "cab_format.h"
 #include "engine/FolderWalk.h"
 #include "engine/StoredName.h"
+#include "platform/FileReplace.h"
 #include "platform/Files.h"
+#include "platform/TextEncoding.h"
 
 #include <algorithm>
 #include <chrono>
@@ -82,7 +84,14 @@ void tkFwCAB::BuildCabinet() {
     FPhase = BuildPhase::Starting;
     ResetRunState();
     LzxWindow = LzxWindowFor(FCompFactor);
-    if (!ConfirmCabinetAbsent() || !CreateContext()) {
+    ExcludedIdentities.clear();
+    for (const std::string& path : FExcludedFiles) {
+        platform::FileIdentity identity;
+        if (platform::identityOf(path, identity)) {
+            ExcludedIdentities.push_back(identity);
+        }
+    }
+    if ((!FReplace && !ConfirmCabinetAbsent()) || !CreateContext()) {
         return;
     }
     FireMajorStatus(0);
@@ -197,6 +206,24 @@ void tkFwCAB::FlushContext() {
             FireError(kErrAddOrFlush, error.erfType, CabErrorText(error), Action);
         }
     } while (!flushed && Action == 1);
+    if (flushed) {
+        CommitCabinets();
+    }
+}
+
+// The set is complete on disk under staging names; only now do the final names change.
+bool tkFwCAB::CommitCabinets() {
+    int Action = -1;
+    bool committed = false;
+    do {
+        Action = -1;
+        committed = CabCommit(*Context, FReplace);
+        if (!committed) {
+            ERF error = CabLastError();
+            FireError(kErrAddOrFlush, error.erfType, CabErrorText(error), Action);
+        }
+    } while (!committed && Action == 1);
+    return committed;
 }
 
 void tkFwCAB::DestroyContext() {
@@ -217,8 +244,33 @@ void tkFwCAB::AddMatchingFiles(const std::string& Folder, const std::string& Mas
         if (Aborted) {
             return;
         }
-        AddOneFile(Folder, name, BaseFolder);
+        if (!IsLeftOut(Folder + name)) {
+            AddOneFile(Folder, name, BaseFolder);
+        }
     }
+}
+
+// A file this run writes (a cabinet being staged, a temporary file) or one the caller
+// excluded; the counting pass still counts it, so the percent may stop short of 100
+// until the final report.
+bool tkFwCAB::IsLeftOut(const std::string& Path) const {
+    platform::FileIdentity identity;
+    if (!platform::identityOf(Path, identity)) {
+        return false; // gone: adding it reports the failure
+    }
+    for (const platform::FileIdentity& excluded : ExcludedIdentities) {
+        if (excluded == identity) {
+            return true;
+        }
+    }
+    if (Context) {
+        for (const platform::FileIdentity& written : Context->Comp.Written) {
+            if (written == identity) {
+                return true;
+            }
+        }
+    }
+    return false;
 }
 
 void tkFwCAB::AddOneFile(const std::string& Folder, const std::string& FileName,
@@ -229,6 +281,12 @@ void tkFwCAB::AddOneFile(const std::string& Folder, const std::string& FileName,
     int Action = 0;
     do {
         Action = 0;
+        if (!platform::isValidUtf8(stored)) {
+            // Stored with the UTF-8 flag, the bytes would come out under another name,
+            // and two such names could come out as one.
+            FireError(kErrAddOrFlush, kErrorNoUnicodeTranslation, kInvalidNameText, Action);
+            continue;
+        }
         bool added = CabAddFile(*Context, FCurrentFile, stored, false, FCompType, LzxWindow);
         if (!added && OnErrorNotify) {
             ERF error = CabLastError();

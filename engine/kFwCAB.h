@@ -26,13 +26,16 @@ using TMessageNotify =
 using TErrorNotify = std::function<void(tkFwCAB* Sender, int ErrID, int APICode,
                                         const std::string& ErrText, int& Action)>;
 
-// The error numbers of OnErrorNotify.
+// The error numbers of OnErrorNotify. A name that cannot be stored (not valid UTF-8)
+// is reported as 802 with APICode kErrorNoUnicodeTranslation, the file being CurrentFile().
 enum : int {
     kErrUserAbort = 801,
     kErrAddOrFlush = 802,
     kErrCreate = 803,
     kErrCabinetExists = 804,
 };
+inline constexpr int kErrorNoUnicodeTranslation = 1113;
+inline constexpr const char* kInvalidNameText = "File name is not valid UTF-8";
 
 // Where a run of BuildCabinet is, so that a handler can tell the run's own reports from
 // those of the files it compresses without reading their texts.
@@ -81,6 +84,20 @@ public:
     bool PartialPath() const { return FPartialPath; }
     void setPartialPath(bool value) { FPartialPath = value; }
 
+    // Every cabinet of a run is written under a hidden temporary name beside its final
+    // one and takes that name only when the whole set is complete; a run that fails or
+    // is aborted leaves nothing of its own behind and no file of another's touched.
+    // Replace false (the default): an existing CabFile is error 804, and a cabinet of
+    // the set whose name has been taken meanwhile fails the run (802, error 80).
+    // Replace true: an existing cabinet stays in place until the new one replaces it.
+    bool Replace() const { return FReplace; }
+    void setReplace(bool value) { FReplace = value; }
+    // Files the run never packs, compared by device and inode, so another path or a
+    // link to one of them is left out too (callers name an earlier set's cabinets).
+    // The run's own cabinets and temporary files are always left out, wherever they lie.
+    std::vector<std::string>& ExcludedFiles() { return FExcludedFiles; }
+    void setExcludedFiles(const std::vector<std::string>& value) { FExcludedFiles = value; }
+
     TEncodeMajorUpdate OnMajorStatus;
     TEncodeMinorUpdate OnMinorStatus;
     TMessageNotify OnMessageNotify;
@@ -122,6 +139,8 @@ private:
     void AddOneFile(const std::string& Folder, const std::string& FileName,
                     const std::string& BaseFolder);
     int OverallPercent() const;
+    bool IsLeftOut(const std::string& Path) const;
+    bool CommitCabinets();
 
     void FireMajorStatus(int Percent);
     void FireMinorStatus(const std::string& FileName, int Percent);
@@ -143,6 +162,9 @@ private:
     std::vector<std::string> FRecurseFiles;
     bool FStorePath = false;
     bool FPartialPath = false;
+    bool FReplace = false;
+    std::vector<std::string> FExcludedFiles;
+    std::vector<platform::FileIdentity> ExcludedIdentities;
 
     bool Running = false;
     bool Aborted = false;

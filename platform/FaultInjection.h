@@ -21,6 +21,7 @@ enum class FileOperation {
     Attributes,
     Search,
     Allocate, // heap allocations; matched with an empty pathContains
+    Rename,   // matched on the target name
 };
 
 struct Fault {

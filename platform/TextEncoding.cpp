@@ -84,4 +84,34 @@ std::string utf8ToWindows1252(const std::string& utf8) {
     return out;
 }
 
+bool isValidUtf8(const std::string& text) {
+    for (std::size_t at = 0; at < text.size();) {
+        if (nextCodePoint(text, at) == kInvalid) {
+            return false;
+        }
+    }
+    return true;
+}
+
+std::string escapedForTerminal(const std::string& text) {
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t at = 0; at < text.size();) {
+        std::size_t start = at;
+        char32_t c = nextCodePoint(text, at);
+        bool control = c < 0x20 || (c >= 0x7F && c <= 0x9F);
+        if (c != kInvalid && !control) {
+            out.append(text, start, at - start);
+            continue;
+        }
+        for (std::size_t i = start; i < at; ++i) {
+            auto byte = static_cast<std::uint8_t>(text[i]);
+            out.append("\\x").push_back(kHex[byte >> 4]);
+            out.push_back(kHex[byte & 0xF]);
+        }
+    }
+    return out;
+}
+
 } // namespace kp::platform

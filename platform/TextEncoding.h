@@ -12,4 +12,11 @@ std::u16string utf8ToUtf16(const std::string& utf8);
 // in: characters it lacks become '?', as do invalid UTF-8 sequences.
 std::string utf8ToWindows1252(const std::string& utf8);
 
+// Whether the text is well-formed UTF-8 (no overlong forms, no surrogates).
+bool isValidUtf8(const std::string& text);
+
+// The text with every control character (C0, DEL, C1) and every byte of an invalid
+// sequence written as \xNN, so that a name cannot drive a terminal and shows what it is.
+std::string escapedForTerminal(const std::string& text);
+
 } // namespace kp::platform

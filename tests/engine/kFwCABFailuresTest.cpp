@@ -131,8 +131,8 @@ TEST_F(kFwCABFailuresTest, CabinetSizeTooSmallForItsHeadersNamesTheFormatLimit) 
     cab.BuildCabinet();
     EXPECT_EQ(recorder.events.back(),
               "error 802 0 Cabinet format limit exceeded (a stored name of 256 bytes or more, over "
-              "65535 files or folders in one cabinet, over 2 GB in a folder or cabinet, or a "
-              "cabinet size too small to hold its headers) [-1]");
+              "65535 files or folders in one cabinet, over 65535 cabinets in a set, over 2 GB "
+              "in a folder or cabinet, or a cabinet size too small to hold its headers) [-1]");
     EXPECT_FALSE(cabinetWritten());
 }
 

@@ -2,6 +2,7 @@
 
 #include "KcabEntries.h"
 #include "KcabOptions.h"
+#include "KcabOutput.h"
 #include "KcabProgress.h"
 #include "KcabSfx.h"
 #include "KcabVerify.h"
@@ -10,6 +11,8 @@
 #include "platform/Files.h"
 #include "platform/LastError.h"
 #include "platform/Paths.h"
+#include "platform/TempFiles.h"
+#include "platform/TextEncoding.h"
 
 #include <sys/stat.h>
 
@@ -18,16 +21,6 @@ namespace kp {
 using namespace platform;
 
 namespace {
-
-// The name of the cabinet numbered `number` in the set that starts with `first`:
-// OUT.cab, OUT2.cab, OUT3.cab, ...
-std::string setMemberName(const std::string& first, int number) {
-    std::string::size_type dot = first.find_last_of('.');
-    if (dot == std::string::npos || dot == 0) {
-        return first + std::to_string(number);
-    }
-    return first.substr(0, dot) + std::to_string(number) + first.substr(dot);
-}
 
 std::string describeSystemError(int code) {
     if (code == 0) {
@@ -62,6 +55,8 @@ public:
         cab.setPartialPath(options.storedPaths == StoredPaths::Relative);
         cab.setAddFiles(entries.addFiles);
         cab.setRecurseFiles(entries.recurseFiles);
+        cab.setReplace(options.replace);
+        cab.setExcludedFiles(earlierKcabSet(options.output));
         cab.OnMajorStatus = [this](tkFwCAB*, const std::string&, int percent, bool& abort) {
             onMajorStatus(percent, abort);
         };
@@ -77,15 +72,15 @@ public:
     int run() {
         cab.BuildCabinet();
         progress.clear();
+        // The builder leaves nothing of a run that did not finish: no cabinet to remove.
         bool written = !failed && !interrupted && addingDone && fileExists(options.output);
         if (!written) {
-            removeOwnCabinets();
             if (interrupted) {
                 err << "kcab: interrupted; no cabinet written\n";
                 return kKcabInterrupted;
             }
             if (!failed) {
-                err << "kcab: " << options.output << ": not written\n";
+                err << "kcab: " << shown(options.output) << ": not written\n";
             }
             return kKcabNotWritten;
         }
@@ -95,15 +90,20 @@ public:
                 err << "kcab: interrupted; no cabinet written\n";
                 return kKcabInterrupted;
             }
-            err << "kcab: " << options.output << ": does not hold what was packed; removed\n";
+            err << "kcab: " << shown(options.output)
+                << ": does not hold what was packed; removed\n";
             return kKcabNotWritten;
         }
+        std::vector<std::string> stale;
+        if (options.replace) {
+            stale = removeStaleKcabMembers(options.output, static_cast<int>(ownCabinets.size()));
+        }
         if (cab.FilesHandled() == 0) {
-            err << "kcab: warning: " << options.output
+            err << "kcab: warning: " << shown(options.output)
                 << ": no files packed; most extractors refuse an empty cabinet\n";
         }
         if (!options.quiet) {
-            printSummary();
+            printSummary(stale);
         }
         return kKcabWritten;
     }
@@ -113,7 +113,7 @@ private:
         if (cab.FilesHandled() > reportedFiles) {
             reportedFiles = cab.FilesHandled();
             packed.push_back({cab.CurrentFile(), cab.CurrentStoredName()});
-            progress.fileDone(cab.CurrentFile(), percent);
+            progress.fileDone(shown(cab.CurrentFile()), percent);
         }
         if (ownCabinets.empty()) {
             ownCabinets.push_back(options.output); // the context exists: the name is ours
@@ -123,37 +123,37 @@ private:
 
     void onMinorStatus(const std::string& file, bool& abort) {
         if (cab.Phase() == BuildPhase::Adding) {
-            progress.fileProgress(file);
+            progress.fileProgress(shown(file));
         } else if (cab.Phase() == BuildPhase::Finishing) {
             addingDone = true; // only the flush can fail from here on
         }
         checkInterrupt(abort);
     }
 
+    // A member that exists stays until the whole new set replaces it (with -f).
     void onNextCabinet(std::string& cabName, int cabNo, bool& abort) {
-        std::string name = setMemberName(namePart(options.output), cabNo);
-        std::string path = folderPart(options.output) + name;
-        if (fileExists(path)) {
-            if (!options.replace || !deleteFile(path)) {
-                progress.clear();
-                err << "kcab: " << path << ": Cabinet already exists"
-                    << (options.replace ? describeSystemError(static_cast<int>(lastError()))
-                                        : std::string(" (use -f to replace it)"))
-                    << '\n';
-                failed = true;
-                abort = true;
-                return;
+        std::string path = kcabSetMember(options.output, cabNo);
+        std::string problem;
+        struct stat status {};
+        if (::lstat(path.c_str(), &status) == 0) {
+            if (!S_ISREG(status.st_mode)) {
+                problem = "is not a regular file; kcab replaces regular files only";
+            } else if (!options.replace) {
+                problem = "Cabinet already exists (use -f to replace it)";
             }
         }
-        cabName = name;
+        if (!problem.empty()) {
+            progress.clear();
+            err << "kcab: " << shown(path) << ": " << problem << '\n';
+            failed = true;
+            abort = true;
+            return;
+        }
+        cabName = namePart(path);
         ownCabinets.push_back(path);
     }
 
     void onError(int errId, int apiCode, const std::string& text, int& action) {
-        if (errId == kErrCabinetExists && options.replace && deleteFile(options.output)) {
-            action = 0; // gone: the builder tests again and goes on
-            return;
-        }
         action = -1; // every other failure stops the run, so nothing is skipped silently
         progress.clear();
         if (failed || (errId == kErrUserAbort && interrupted)) {
@@ -161,14 +161,15 @@ private:
         }
         failed = true;
         std::string subject = options.output;
-        if (errId == kErrAddOrFlush && cab.Phase() == BuildPhase::Adding &&
-            !cab.CurrentFile().empty()) {
+        if (text == CabErrorText(ERF{FCIERR_TEMP_FILE, 0, 0})) {
+            subject = tempFolder(); // where the temporary files go, not the cabinet
+        } else if (errId == kErrAddOrFlush && cab.Phase() == BuildPhase::Adding &&
+                   !cab.CurrentFile().empty()) {
             subject = cab.CurrentFile();
         }
-        err << "kcab: " << subject << ": " << text;
+        err << "kcab: " << shown(subject) << ": " << text;
         if (errId == kErrCabinetExists) {
-            err << (options.replace ? describeSystemError(static_cast<int>(lastError()))
-                                    : std::string(" (use -f to replace it)"));
+            err << " (use -f to replace it)";
         }
         err << describeSystemError(apiCode) << " [error " << errId << "]\n";
     }
@@ -193,21 +194,30 @@ private:
         return problems.empty();
     }
 
+    static std::string shown(const std::string& path) { return escapedForTerminal(path); }
+
     void removeOwnCabinets() {
         for (const std::string& path : ownCabinets) {
             deleteFile(path);
         }
     }
 
-    void printSummary() {
+    void printSummary(const std::vector<std::string>& stale) {
         std::uint64_t bytes = 0;
         std::string names;
         for (const std::string& path : ownCabinets) {
             bytes += sizeOf(path);
-            names += (names.empty() ? "" : ", ") + path;
+            names += (names.empty() ? "" : ", ") + shown(path);
         }
         out << "kcab: wrote " << names << " (" << cab.FilesHandled()
             << (cab.FilesHandled() == 1 ? " file, " : " files, ") << bytes << " bytes)\n";
+        if (!stale.empty()) {
+            std::string removed;
+            for (const std::string& path : stale) {
+                removed += (removed.empty() ? "" : ", ") + shown(path);
+            }
+            out << "kcab: removed " << removed << ", left from a longer earlier set\n";
+        }
     }
 
     const KcabOptions& options;
@@ -263,11 +273,15 @@ int RunKcab(const std::vector<std::string>& arguments, std::ostream& out, std::o
     }
     KcabEntries entries;
     if (!resolveKcabPaths(options.paths, options.recursive, here, entries, error)) {
+        err << "kcab: " << escapedForTerminal(error) << '\n';
+        return kKcabUsage;
+    }
+    if (!checkKcabOutput(options.output, entries, error)) {
         err << "kcab: " << error << '\n';
         return kKcabUsage;
     }
     for (const std::string& warning : entries.warnings) {
-        err << "kcab: warning: " << warning << '\n';
+        err << "kcab: warning: " << escapedForTerminal(warning) << '\n';
     }
     KcabJob job(options, entries, out, err, terminal, interrupt);
     int status = job.run();

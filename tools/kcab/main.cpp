@@ -30,13 +30,18 @@ KcabTerminal describeTerminal() {
 
 int main(int argc, char** argv) {
     using namespace kp;
-    // The first Ctrl-C stops the run cleanly (temporary files removed, no partial
-    // cabinet left); a second one ends the process at once.
+    // The first Ctrl-C (or hang-up, quit, or a reader of the output gone away) stops
+    // the run cleanly: temporary files removed, no partial cabinet left, an earlier
+    // cabinet untouched. A second signal of the same kind ends the process at once.
     struct sigaction action {};
     action.sa_handler = requestInterrupt;
     action.sa_flags = SA_RESETHAND;
-    ::sigaction(SIGINT, &action, nullptr);
-    ::sigaction(SIGTERM, &action, nullptr);
+    for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) {
+        ::sigaction(signal, &action, nullptr);
+    }
+    // Every further write to a closed pipe raises SIGPIPE again: it must never kill.
+    action.sa_flags = 0;
+    ::sigaction(SIGPIPE, &action, nullptr);
 
     std::vector<std::string> arguments(argv + 1, argv + argc);
     return RunKcab(arguments, std::cout, std::cerr, describeTerminal(), interruptRequested);
