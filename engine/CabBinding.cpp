@@ -130,26 +130,41 @@ bool CabAddFile(CabContext& Context, const std::string& SourcePath, const std::s
     });
 }
 
-bool CabFlush(CabContext& Context, bool GetNextCab) {
-    return callService(Context.Comp, [&] {
-        return FCIFlushCabinet(Context.Handle, GetNextCab ? TRUE : FALSE, fciGetNextCabinet,
-                               fciFlushStatus) != FALSE;
-    });
-}
+namespace {
 
-bool CabCommit(CabContext& Context, bool Replace) {
-    CabError = ERF{};
-    for (StagedCabinet& cabinet : Context.Comp.Cabinets) {
+// Gives every completed cabinet its final name, in set order; those already renamed
+// by an earlier attempt are not renamed twice.
+bool commitCabinets(CompContext& context) {
+    for (StagedCabinet& cabinet : context.Cabinets) {
         if (cabinet.Committed) {
             continue;
         }
-        if (!platform::renameOnto(cabinet.StagingPath, cabinet.FinalPath, Replace)) {
+        if (!platform::renameOnto(cabinet.StagingPath, cabinet.FinalPath,
+                                  context.ReplaceExisting)) {
             CabError = ERF{FCIERR_CAB_FILE, static_cast<int>(platform::lastError()), TRUE};
             return false;
         }
         cabinet.Committed = true;
     }
+    context.CommitPending = false;
     return true;
+}
+
+} // namespace
+
+bool CabFlush(CabContext& Context, bool GetNextCab) {
+    if (!Context.Comp.CommitPending) {
+        bool flushed = callService(Context.Comp, [&] {
+            return FCIFlushCabinet(Context.Handle, GetNextCab ? TRUE : FALSE, fciGetNextCabinet,
+                                   fciFlushStatus) != FALSE;
+        });
+        if (!flushed) {
+            return false;
+        }
+        Context.Comp.CommitPending = true;
+    }
+    CabError = ERF{};
+    return commitCabinets(Context.Comp);
 }
 
 bool CabDestroy(CabContext& Context) {

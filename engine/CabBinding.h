@@ -46,6 +46,11 @@ struct CompContext {
     // named, every other name it is asked to create is a cabinet and gets staged.
     std::vector<std::string> TempNames;
     std::vector<StagedCabinet> Cabinets;
+    // The service has completed the staged cabinets; only their renaming is left.
+    bool CommitPending = false;
+    // False: a cabinet name taken by another file fails the flush with kErrorFileExists
+    // and leaves that file alone. True: the file is replaced in one step.
+    bool ReplaceExisting = false;
     // Every file the context created, so a walk can leave out what the run writes.
     std::vector<platform::FileIdentity> Written;
 };
@@ -74,12 +79,10 @@ std::unique_ptr<CabContext> CabCreate(const std::string& CabFile, const std::str
                                       TProgressProc ProgressProc, TNextCabProc NextCabProc);
 bool CabAddFile(CabContext& Context, const std::string& SourcePath, const std::string& StoredName,
                 bool Execute, TCompressionType CompType, std::int32_t LzxWindow);
+// On success every cabinet the context has written so far has its final name (a
+// set's members in order); see CompContext::ReplaceExisting for a name that is taken.
+// A flush whose renaming failed (FCIERR_CAB_FILE) only renames again when repeated.
 bool CabFlush(CabContext& Context, bool GetNextCab);
-// Gives every staged cabinet its final name, in set order, after a successful CabFlush.
-// With Replace a file of that name is replaced, otherwise it fails the call with
-// FCIERR_CAB_FILE and kErrorFileExists. A failed commit can be called again; cabinets
-// that already have their names are not renamed twice.
-bool CabCommit(CabContext& Context, bool Replace);
 // Destroys the service's context, then removes what the context created and did not
 // hand over: staging files, and the cabinets of a set whose commit did not finish
 // (only while the final name still holds the very file this context wrote).

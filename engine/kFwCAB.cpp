@@ -5,6 +5,7 @@
 #include "engine/StoredName.h"
 #include "platform/FileReplace.h"
 #include "platform/Files.h"
+#include "platform/LastError.h"
 #include "platform/TextEncoding.h"
 
 #include <algorithm>
@@ -141,7 +142,9 @@ bool tkFwCAB::CreateContext() {
         Action = -1;
         Context = CabCreate(FCabFile, FDiskName, FFolderSize, FDiskSize, DrawSetId(), FReserved,
                             RelayProgress, RelayNextCab);
-        if (!Context) {
+        if (Context) {
+            Context->Comp.ReplaceExisting = FReplace;
+        } else {
             ERF error = CabLastError();
             FireError(kErrCreate, error.erfType, CabErrorText(error), Action);
         }
@@ -206,24 +209,6 @@ void tkFwCAB::FlushContext() {
             FireError(kErrAddOrFlush, error.erfType, CabErrorText(error), Action);
         }
     } while (!flushed && Action == 1);
-    if (flushed) {
-        CommitCabinets();
-    }
-}
-
-// The set is complete on disk under staging names; only now do the final names change.
-bool tkFwCAB::CommitCabinets() {
-    int Action = -1;
-    bool committed = false;
-    do {
-        Action = -1;
-        committed = CabCommit(*Context, FReplace);
-        if (!committed) {
-            ERF error = CabLastError();
-            FireError(kErrAddOrFlush, error.erfType, CabErrorText(error), Action);
-        }
-    } while (!committed && Action == 1);
-    return committed;
 }
 
 void tkFwCAB::DestroyContext() {
@@ -284,7 +269,8 @@ void tkFwCAB::AddOneFile(const std::string& Folder, const std::string& FileName,
         if (!platform::isValidUtf8(stored)) {
             // Stored with the UTF-8 flag, the bytes would come out under another name,
             // and two such names could come out as one.
-            FireError(kErrAddOrFlush, kErrorNoUnicodeTranslation, kInvalidNameText, Action);
+            FireError(kErrAddOrFlush, static_cast<int>(platform::kErrorNoUnicodeTranslation),
+                      kInvalidNameText, Action);
             continue;
         }
         bool added = CabAddFile(*Context, FCurrentFile, stored, false, FCompType, LzxWindow);

@@ -27,14 +27,14 @@ using TErrorNotify = std::function<void(tkFwCAB* Sender, int ErrID, int APICode,
                                         const std::string& ErrText, int& Action)>;
 
 // The error numbers of OnErrorNotify. A name that cannot be stored (not valid UTF-8)
-// is reported as 802 with APICode kErrorNoUnicodeTranslation, the file being CurrentFile().
+// is reported as 802 with APICode platform::kErrorNoUnicodeTranslation and the text
+// kInvalidNameText, the file being CurrentFile().
 enum : int {
     kErrUserAbort = 801,
     kErrAddOrFlush = 802,
     kErrCreate = 803,
     kErrCabinetExists = 804,
 };
-inline constexpr int kErrorNoUnicodeTranslation = 1113;
 inline constexpr const char* kInvalidNameText = "File name is not valid UTF-8";
 
 // Where a run of BuildCabinet is, so that a handler can tell the run's own reports from
@@ -140,7 +140,6 @@ private:
                     const std::string& BaseFolder);
     int OverallPercent() const;
     bool IsLeftOut(const std::string& Path) const;
-    bool CommitCabinets();
 
     void FireMajorStatus(int Percent);
     void FireMinorStatus(const std::string& FileName, int Percent);

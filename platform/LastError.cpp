@@ -121,6 +121,8 @@ std::string systemErrorMessage(std::uint32_t code) {
         return "The filename or extension is too long.";
     case kErrorFileTooLarge:
         return "The file size exceeds the limit allowed and cannot be saved.";
+    case kErrorNoUnicodeTranslation:
+        return "No mapping for the Unicode character exists in the target multi-byte code page.";
     case kErrorCantResolveFilename:
         return "The name of the file cannot be resolved by the system.";
     default:

@@ -31,6 +31,7 @@ enum : std::uint32_t {
     kErrorBadExeFormat = 193,
     kErrorFilenameTooLong = 206,
     kErrorFileTooLarge = 223,
+    kErrorNoUnicodeTranslation = 1113,
     kErrorCantResolveFilename = 1921,
 };
 

@@ -68,11 +68,30 @@ TEST_F(CabCallbacksTest, OpenFlagsAndTransferFailuresReachTheService) {
     std::string existing = scratch.write("exists", "abc");
     CompContext context;
     int err = -5;
-    EXPECT_EQ(fciOpen(existing.data(), _O_RDWR | _O_CREAT | _O_TRUNC | _O_BINARY,
-                      _S_IREAD | _S_IWRITE, &err, &context),
-              -1);
-    EXPECT_EQ(err, static_cast<int>(kErrorFileExists)) << "a create never replaces a file";
+    // A cabinet is created beside its name; the file of that name stays untouched,
+    // and deleting the cabinet by its name removes only what was written for it.
+    INT_PTR cabinet = fciOpen(existing.data(), _O_RDWR | _O_CREAT | _O_TRUNC | _O_BINARY,
+                              _S_IREAD | _S_IWRITE, &err, &context);
+    ASSERT_NE(cabinet, -1);
+    EXPECT_EQ(fciWrite(cabinet, const_cast<char*>("MSCF"), 4, &err, &context), 4u);
+    EXPECT_EQ(fciClose(cabinet, &err, &context), 0);
+    ASSERT_EQ(context.Cabinets.size(), 1u);
+    std::string staging = context.Cabinets[0].StagingPath;
+    EXPECT_EQ(readFileBytes(staging), "MSCF");
     EXPECT_EQ(readFileBytes(existing), "abc");
+    EXPECT_EQ(fciOpen(existing.data(), _O_RDWR | _O_CREAT | _O_BINARY, 0, &err, &context), -1);
+    EXPECT_EQ(err, static_cast<int>(kErrorFileExists)) << "one name for two cabinets";
+    EXPECT_EQ(fciDelete(existing.data(), &err, &context), 0);
+    EXPECT_FALSE(std::filesystem::exists(staging));
+    EXPECT_EQ(readFileBytes(existing), "abc");
+
+    char temp[1024];
+    ASSERT_TRUE(fciGetTempFile(temp, sizeof temp, &context));
+    scratch.write("taken", "");
+    std::filesystem::rename(scratch.path("taken"), temp);
+    EXPECT_EQ(fciOpen(temp, _O_RDWR | _O_CREAT | _O_BINARY, 0, &err, &context), -1);
+    EXPECT_EQ(err, static_cast<int>(kErrorFileExists)) << "a temporary name taken meanwhile";
+    std::filesystem::remove(temp);
 
     INT_PTR handle = fciOpen(existing.data(), _O_RDWR | _O_BINARY, 0, &err, &context);
     ASSERT_NE(handle, -1);

@@ -5,10 +5,17 @@
 #include "codec.h"
 #include "platform/LastError.h"
 
+#include <chrono>
+#include <csignal>
 #include <cstdio>
+#include <random>
+#include <set>
+#include <spawn.h>
 #include <sstream>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/wait.h>
+#include <thread>
 
 using namespace kp::platform;
 
@@ -147,11 +154,9 @@ TEST_F(KcabRunTest, UnreadableFileStopsTheRunWithItsNameAndSystemMessage) {
 TEST_F(KcabRunTest, OutputFolderThatCannotBeWrittenIsReported) {
     std::string missing = scratch.path("no/such/folder/x.cab");
     KcabResult result = runProcess("-q -m none -o '" + missing + "' '" + tree + "'");
-    EXPECT_EQ(result.exitCode, 1);
-    EXPECT_NE(result.out.find(missing + ": Could not create cabinet file (system error 3: The "
-                                        "system cannot find the path specified.)"),
-              std::string::npos)
-        << result.out;
+    EXPECT_EQ(result.exitCode, 2) << "found before any compression";
+    EXPECT_EQ(result.out, "kcab: " + scratch.path("no/such/folder/") +
+                              ": the output's folder does not exist\n");
 
     injectFault({FileOperation::Open, "out.cab", kErrorAccessDenied, 0, -1});
     KcabResult denied = run({"-q", "-m", "none", "-o", out, tree});
@@ -309,6 +314,181 @@ TEST_F(KcabRunTest, WhatTheWalkPassesOverIsNamed) {
                               "tree-link: link to a folder, not entered\n");
     EXPECT_EQ(cabinetContents(out),
               (NamedContents{{".hidden-file", "kept too"}, {"kept.txt", "kept"}}));
+}
+
+// The names in `folder` (not beneath it) that a run of ours may leave: staging files
+// of cabinets and temporary files.
+std::vector<std::string> leftovers(const std::string& folder) {
+    std::vector<std::string> names = leftoverTempFiles(folder);
+    for (const auto& item : std::filesystem::directory_iterator(folder)) {
+        std::string name = item.path().filename().string();
+        if (name.find(".kFw") != std::string::npos || name.rfind(".kcab", 0) == 0) {
+            names.push_back(name);
+        }
+    }
+    return names;
+}
+
+// Starts the real binary with TMPDIR set; returns its process id.
+pid_t startKcab(const std::vector<std::string>& arguments, const std::string& tmpdir) {
+    std::vector<std::string> argv = {KCAB_PATH};
+    argv.insert(argv.end(), arguments.begin(), arguments.end());
+    std::vector<char*> pointers;
+    for (std::string& argument : argv) {
+        pointers.push_back(argument.data());
+    }
+    pointers.push_back(nullptr);
+    std::vector<std::string> environment = {"TMPDIR=" + tmpdir, "PATH=/usr/bin:/bin"};
+    std::vector<char*> envp;
+    for (std::string& entry : environment) {
+        envp.push_back(entry.data());
+    }
+    envp.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+    pid_t child = -1;
+    posix_spawn(&child, KCAB_PATH, &actions, nullptr, pointers.data(), envp.data());
+    posix_spawn_file_actions_destroy(&actions);
+    return child;
+}
+
+int exitCodeOf(pid_t child) {
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -WTERMSIG(status);
+}
+
+TEST_F(KcabRunTest, OutputThatIsNoPlaceForACabinetIsRefusedBeforeCompressing) {
+    std::string input = tree + "readme.txt";
+    std::string hardLink = scratch.path("hard.cab");
+    ASSERT_EQ(::link(input.c_str(), hardLink.c_str()), 0);
+    std::string dangling = scratch.path("dangling.cab");
+    ASSERT_EQ(::symlink(scratch.path("nowhere").c_str(), dangling.c_str()), 0);
+    std::string device = scratch.path("device.cab");
+    bool haveDevice = ::mknod(device.c_str(), S_IFCHR | 0666, makedev(1, 3)) == 0;
+
+    struct Case {
+        std::string output;
+        std::string says;
+    };
+    std::vector<Case> cases = {
+        {input, input + ": is both an input and a cabinet this run replaces"},
+        {hardLink, input + ": is both an input and a cabinet this run replaces"},
+        {dangling, dangling + ": is a symbolic link; name the file it leads to instead"},
+        {scratch.path("tree"), scratch.path("tree") + ": is a folder"},
+        {scratch.path("none/x.cab"),
+         scratch.path("none/") + ": the output's folder does not exist"},
+    };
+    if (haveDevice) {
+        cases.push_back({device, device + ": is not a regular file"});
+    }
+    for (const Case& c : cases) {
+        KcabResult result = run({"-f", "-q", "-m", "none", "-o", c.output, input});
+        EXPECT_EQ(result.exitCode, 2) << c.output;
+        EXPECT_EQ(result.err.rfind("kcab: " + c.says, 0), 0u) << result.err;
+    }
+    EXPECT_EQ(readFileBytes(input), "read me\n");
+    EXPECT_TRUE(std::filesystem::is_symlink(dangling));
+    if (haveDevice) {
+        EXPECT_TRUE(std::filesystem::is_character_file(device));
+    }
+    EXPECT_TRUE(leftovers(scratch.path("")).empty());
+}
+
+TEST_F(KcabRunTest, SetWrittenInsideItsOwnTreePacksOnlyTheTree) {
+    auto packedTree = readTree(tree);
+    std::string first = tree + "set.cab";
+    for (int round = 0; round < 2; ++round) {
+        KcabResult result =
+            run({"-r", "-f", "-q", "-m", "none", "--cabinet-size", "60000", "-o", first, tree});
+        ASSERT_EQ(result.exitCode, 0) << result.err;
+        ASSERT_TRUE(std::filesystem::exists(tree + "set3.cab"));
+        EXPECT_EQ(extractWithCabextract(first, scratch.path("x" + std::to_string(round))),
+                  packedTree)
+            << "round " << round;
+    }
+    // A shorter set replaces it; the earlier set's later members go, and the user is told.
+    KcabResult shorter = run({"-r", "-f", "-m", "none", "-o", first, tree});
+    ASSERT_EQ(shorter.exitCode, 0) << shorter.err;
+    EXPECT_NE(shorter.out.find("kcab: removed " + tree + "set2.cab, " + tree + "set3.cab"),
+              std::string::npos)
+        << shorter.out;
+    EXPECT_FALSE(std::filesystem::exists(tree + "set2.cab"));
+    EXPECT_EQ(extractWithCabextract(first, scratch.path("x")), packedTree);
+}
+
+TEST_F(KcabRunTest, SignalAtARandomPointLeavesTheEarlierCabinetAndNothingOfTheRun) {
+    std::string big = scratch.folder("big");
+    for (int i = 0; i < 3; ++i) {
+        scratch.write("big/part" + std::to_string(i), randomBytes(8 << 20, 10 + i));
+    }
+    std::string tmp = scratch.folder("childtmp");
+    scratch.write("out.cab", "earlier cabinet");
+    std::mt19937 random(std::random_device{}());
+    int interrupted = 0;
+    for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE}) {
+        pid_t child = startKcab({"-f", "-q", "-m", "mszip", "-o", out, big}, tmp);
+        ASSERT_GT(child, 0);
+        int delay = std::uniform_int_distribution<int>(20, 400)(random);
+        std::this_thread::sleep_for(std::chrono::milliseconds(delay));
+        ::kill(child, signal);
+        int code = exitCodeOf(child);
+        if (code == 0) { // done before the signal: the new cabinet, whole
+            EXPECT_EQ(readCabinet(out).size(), 3u) << "signal " << signal;
+            scratch.write("out.cab", "earlier cabinet");
+        } else {
+            ++interrupted;
+            EXPECT_EQ(code, 130) << "signal " << signal << " after " << delay << " ms";
+            EXPECT_EQ(readFileBytes(out), "earlier cabinet") << "signal " << signal;
+        }
+        EXPECT_TRUE(leftovers(scratch.path("")).empty()) << "signal " << signal;
+        EXPECT_TRUE(leftovers(tmp).empty()) << "signal " << signal;
+    }
+    EXPECT_GT(interrupted, 0) << "every run finished before its signal: the input is too small";
+}
+
+TEST_F(KcabRunTest, ConcurrentRunsOnOneOutputLeaveOneWholeCabinet) {
+    for (bool force : {true, false}) {
+        std::filesystem::remove(out);
+        std::vector<pid_t> children;
+        for (int i = 0; i < 3; ++i) {
+            std::vector<std::string> arguments = {"-r", "-q", "-m", "mszip", "-o", out, tree};
+            if (force) {
+                arguments.insert(arguments.begin(), "-f");
+            }
+            children.push_back(startKcab(arguments, tempFolder));
+        }
+        int succeeded = 0;
+        for (pid_t child : children) {
+            int code = exitCodeOf(child);
+            EXPECT_TRUE(code == 0 || (!force && code == 1)) << code;
+            succeeded += code == 0;
+        }
+        EXPECT_GE(succeeded, 1);
+        EXPECT_EQ(extractWithCabextract(out, scratch.path(force ? "xf" : "x")), readTree(tree));
+        EXPECT_TRUE(leftovers(scratch.path("")).empty());
+    }
+}
+
+TEST_F(KcabRunTest, NamesAreShownEscapedAndNonUtf8NamesRefused) {
+    scratch.write("tree/\x1b[2Jclear", "a name that would clear the screen");
+    KcabResult shown = run({"-r", "-m", "none", "-o", out, tree});
+    ASSERT_EQ(shown.exitCode, 0) << shown.err;
+    EXPECT_EQ(shown.out.find('\x1b'), std::string::npos);
+    EXPECT_NE(shown.out.find(tree + "\\x1B[2Jclear\n"), std::string::npos) << shown.out;
+
+    std::filesystem::remove(out);
+    scratch.write("tree/caf\xe9", "latin-1");
+    scratch.write("tree/caf\xff", "not text at all");
+    KcabResult refused = run({"-r", "-q", "-m", "none", "-o", out, tree});
+    EXPECT_EQ(refused.exitCode, 1);
+    EXPECT_EQ(refused.err, "kcab: " + tree +
+                               "caf\\xE9: File name is not valid UTF-8 (system error 1113: No "
+                               "mapping for the Unicode character exists in the target multi-byte "
+                               "code page.) [error 802]\n");
+    EXPECT_FALSE(std::filesystem::exists(out));
 }
 
 } // namespace

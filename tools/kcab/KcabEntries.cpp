@@ -1,7 +1,10 @@
 #include "KcabEntries.h"
 
 #include "engine/FolderWalk.h"
+#include "platform/FileReplace.h"
 #include "platform/Paths.h"
+
+#include <algorithm>
 
 #include <filesystem>
 #include <sys/stat.h>
@@ -63,7 +66,12 @@ std::string absoluteKcabPath(const std::string& path, const std::string& current
 
 bool resolveKcabPaths(const std::vector<std::string>& paths, bool recursive,
                       const std::string& currentFolder, KcabEntries& entries, std::string& error) {
+    std::vector<platform::FileIdentity> files;
     for (const std::string& given : paths) {
+        if (given.empty()) {
+            error = "an empty PATH (write . for the current folder)";
+            return false;
+        }
         std::string path = absoluteKcabPath(given, currentFolder);
         std::string folder = platform::folderPart(path);
         std::string last = platform::namePart(path);
@@ -77,6 +85,13 @@ bool resolveKcabPaths(const std::vector<std::string>& paths, bool recursive,
             continue;
         }
         if (exists && S_ISREG(status.st_mode)) {
+            platform::FileIdentity identity{static_cast<std::uint64_t>(status.st_dev),
+                                            static_cast<std::uint64_t>(status.st_ino)};
+            if (std::find(files.begin(), files.end(), identity) != files.end()) {
+                entries.warnings.push_back(given + ": given twice, packed once");
+                continue;
+            }
+            files.push_back(identity);
             entries.addFiles.push_back(path);
             continue;
         }

@@ -41,13 +41,21 @@ Options:
 BYTES may end in K, M or G (powers of 1024).
 
 Stored names use '\' between folders, as the cabinet format requires. Names
-beyond ASCII are stored as UTF-8 and flagged so. Hidden folders (names starting
+beyond ASCII are stored as UTF-8 and flagged so; a name that is not valid UTF-8
+(say Latin-1 bytes from an old archive) stops the run with an error naming the
+file, its odd bytes shown as \xNN: rename it first, since an extractor would
+give it another name. Names shown on the terminal have control characters
+escaped the same way. Hidden folders (names starting
 with '.') and symbolic links to folders are not entered; hidden files inside
 entered folders are packed; FIFOs, sockets and devices are left out.
 
 kcab shows a progress bar with the current file on a terminal, and one line per
 file otherwise. Every failure is shown with its text and the system's message.
-Any failure stops the run: no cabinet is left behind.
+Any failure stops the run: no cabinet is left behind. Cabinets are written
+under a hidden temporary name beside OUT.cab and take their names only when the
+whole set is complete; with -f an existing cabinet stays until then, and the
+members of a longer earlier set beyond the new one's last are removed. Files
+the run writes are never packed, even when OUT.cab lies in a folder being packed.
 
 Exit status: 0 the cabinet was written; 1 it was not (the reason is shown);
 2 the command line was wrong or a PATH does not exist; 130 interrupted.
@@ -163,6 +171,10 @@ bool takesValue(const std::string& name) {
 bool applyValue(const std::string& name, const std::string& value, KcabOptions& options,
                 std::string& error) {
     if (name == "-o" || name == "--output") {
+        if (!options.output.empty()) {
+            error = "-o given twice";
+            return false;
+        }
         options.output = value;
     } else if (name == "-m" || name == "--method") {
         if (!parseMethod(value, options)) {
