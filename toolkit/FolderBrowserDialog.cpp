@@ -133,6 +133,15 @@ void FolderBrowserDialog::ShowTree() {
     }
     connect(tree_->selectionModel(), &QItemSelectionModel::currentChanged, this,
             [this](const QModelIndex& current) { Notify(SelectionChanged, current); });
+    // Folders are read in the background; each folder read above the selection moves
+    // it down, so the view follows it. Folders the user opens elsewhere leave it be.
+    connect(folders_, &QFileSystemModel::directoryLoaded, this, [this](const QString& folder) {
+        const QModelIndex current = tree_->currentIndex();
+        if (current.isValid() &&
+            IsBelow(folders_->filePath(shown_->mapToSource(current)), folder)) {
+            tree_->scrollTo(current);
+        }
+    });
 }
 
 QModelIndex FolderBrowserDialog::ItemOfPath(const QString& path) const {
@@ -179,7 +188,11 @@ std::string FolderBrowserDialog::PathOfItem(const QModelIndex& item) {
 }
 
 void FolderBrowserDialog::SetStatusText(const std::string& text) {
-    status_->setText(ToQString(text));
+    // A line too long for the dialog gives up its middle, where a path is least telling.
+    statusText_ = ToQString(text);
+    status_->setText(
+        status_->fontMetrics().elidedText(statusText_, Qt::ElideMiddle, status_->width()));
+    status_->setToolTip(statusText_);
 }
 
 void FolderBrowserDialog::EnableOK(bool enabled) {

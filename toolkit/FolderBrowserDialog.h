@@ -60,6 +60,8 @@ public:
     static std::string PathOfItem(const QModelIndex& item);
 
     void SetStatusText(const std::string& text);
+    // The whole text, which the status line may show shortened.
+    const QString& StatusText() const { return statusText_; }
     void EnableOK(bool enabled);
     // Selects the folder of that path, opening the folders above it; a path that is
     // not in the tree leaves the selection alone.
@@ -80,6 +82,7 @@ private:
 
     Callback callback_;
     QString root_;
+    QString statusText_;
     QFileSystemModel* folders_ = nullptr;
     QSortFilterProxyModel* shown_ = nullptr;
     QLabel* title_ = nullptr;

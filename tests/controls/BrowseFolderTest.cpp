@@ -124,7 +124,7 @@ TEST_F(BrowserFixture, OkReturnsTheSelectedFolderAndTheCheckBoxState) {
         EXPECT_FALSE(browser.CustomButtonChecked()) << "taken only on OK";
         browser.SetSelection(&dialog, Path("first/inner"));
         EXPECT_EQ(browser.CurrentDirectory(), Path("first/inner"));
-        EXPECT_EQ(dialog.findChild<QLabel*>(QStringLiteral("status"))->text().toStdString(),
+        EXPECT_EQ(dialog.StatusText().toStdString(),
                   TBrowseFolder::ShortenStatusPath(Path("first/inner")));
         dialog.findChild<QPushButton*>(QStringLiteral("ok"))->click();
     });

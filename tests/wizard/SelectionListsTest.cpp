@@ -140,8 +140,7 @@ TEST_F(SelectionListsTest, TheBrowserListsOnlyFoldersQueuedWithItsButtonAndClose
     WhenTheBrowserOpens([&](FolderBrowserDialog& dialog) {
         EXPECT_EQ(TreeSelection, Path("Data")) << "the last folder chosen is preselected";
         Press(dialog, "CustomButton");
-        EXPECT_EQ(dialog.findChild<QLabel*>(QStringLiteral("status"))->text().toStdString(),
-                  "Added tree \"" + Path("Data") + "\".");
+        EXPECT_EQ(dialog.StatusText().toStdString(), "Added tree \"" + Path("Data") + "\".");
         EXPECT_TRUE(PendingTrees.empty());
         Press(dialog, "ok");
     });
@@ -153,8 +152,7 @@ TEST_F(SelectionListsTest, TheBrowserListsOnlyFoldersQueuedWithItsButtonAndClose
                   QStringLiteral("Choose the Folders to Compress:"));
         wizard->bFolder->SetSelection(&dialog, Path("Other"));
         Press(dialog, "CustomButton");
-        EXPECT_EQ(dialog.findChild<QLabel*>(QStringLiteral("status"))->text().toStdString(),
-                  "Added Folder \"" + Path("Other") + "\".");
+        EXPECT_EQ(dialog.StatusText().toStdString(), "Added Folder \"" + Path("Other") + "\".");
         Press(dialog, "ok");
     });
     wizard->cbFolder->click();
