@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QDir>
+#include <QFile>
 #include <QLabel>
 #include <QPushButton>
 #include <QTemporaryDir>
@@ -197,3 +198,22 @@ TEST_F(BrowserFixture, WithoutCustomButtonOrDirectoryTheDialogIsPlain) {
 
 } // namespace
 } // namespace kp
+
+TEST_F(BrowserFixture, ARootFolderIsTheTreesOneTopEntry) {
+    const QByteArray home = qgetenv("HOME");
+    qputenv("HOME", QFile::encodeName(scratch.path()));
+    browser.setRootFolder(foPersonal);
+    browser.setDirectory("");
+    WhenTheDialogOpens([&](FolderBrowserDialog& dialog) {
+        const auto* tree = dialog.findChild<QTreeView*>(QStringLiteral("tree"));
+        ASSERT_EQ(tree->model()->rowCount(tree->rootIndex()), 1);
+        const QModelIndex top = tree->model()->index(0, 0, tree->rootIndex());
+        EXPECT_EQ(FolderBrowserDialog::PathOfItem(top), scratch.path().toStdString());
+        EXPECT_EQ(selections, std::vector<std::string>{scratch.path().toStdString()});
+        browser.SetSelection(&dialog, "/");
+        EXPECT_EQ(selections.size(), 1u) << "a folder outside the tree is not selected";
+        dialog.reject();
+    });
+    EXPECT_FALSE(browser.Execute());
+    qputenv("HOME", home);
+}
