@@ -86,6 +86,8 @@ std::string systemErrorMessage(std::uint32_t code) {
         return "The handle is invalid.";
     case kErrorNotEnoughMemory:
         return "Not enough memory resources are available to process this command.";
+    case kErrorBadFormat:
+        return "An attempt was made to load a program with an incorrect format.";
     case kErrorWriteProtect:
         return "The media is write protected.";
     case kErrorWriteFault:
@@ -96,6 +98,8 @@ std::string systemErrorMessage(std::uint32_t code) {
         return "A device attached to the system is not functioning.";
     case kErrorSharingViolation:
         return "The process cannot access the file because it is being used by another process.";
+    case kErrorNotSupported:
+        return "The request is not supported.";
     case kErrorFileExists:
         return "The file exists.";
     case kErrorInvalidParameter:

@@ -2,10 +2,9 @@
 
 #include "StringConvert.h"
 
-#include <QCoreApplication>
+#include "platform/ProgramFolder.h"
 
-#include <filesystem>
-#include <system_error>
+#include <QCoreApplication>
 
 namespace kp {
 namespace {
@@ -21,12 +20,9 @@ std::string ProgramFolder() {
     if (!TestingFolder().empty()) {
         return TestingFolder();
     }
-    // The link gives the path as the file system stores it, byte for byte, and with
-    // every symbolic link on the way resolved, as for a program started through one.
-    std::error_code error;
-    const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", error);
-    if (!error) {
-        return self.parent_path().string() + kPathSeparator;
+    const std::string folder = platform::programFolder();
+    if (!folder.empty()) {
+        return folder;
     }
     return PathFromQString(QCoreApplication::applicationDirPath()) + kPathSeparator;
 }

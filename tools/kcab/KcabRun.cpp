@@ -3,6 +3,7 @@
 #include "KcabEntries.h"
 #include "KcabOptions.h"
 #include "KcabProgress.h"
+#include "KcabSfx.h"
 #include "engine/kFwCAB.h"
 #include "platform/CurrentDirectory.h"
 #include "platform/Files.h"
@@ -199,22 +200,38 @@ private:
 int RunKcab(const std::vector<std::string>& arguments, std::ostream& out, std::ostream& err,
             const KcabTerminal& terminal, const std::atomic<bool>& interrupt) {
     KcabOptions options;
+    kp::KcabSfxOptions sfx;
+    std::vector<std::string> remaining;
     std::string error;
-    if (!parseKcabOptions(arguments, options, error)) {
+    std::string here = currentDirectory();
+    bool parsed = kp::takeKcabSfxOptions(arguments, remaining, sfx, error);
+    if (parsed && sfx.requested() && !here.empty()) {
+        sfx.output = absoluteKcabPath(sfx.output, here);
+        if (!kp::namesKcabOutput(remaining)) {
+            remaining.insert(remaining.begin(), {"-o", kp::stagingCabinetFor(sfx)});
+        }
+    }
+    if (parsed && !parseKcabOptions(remaining, options, error)) {
+        parsed = false;
+    }
+    if (!parsed) {
         err << "kcab: " << error << "\nTry 'kcab --help'.\n";
         return kKcabUsage;
     }
     if (options.help) {
-        out << kKcabHelp;
+        out << kKcabHelp << kp::kKcabSfxHelp;
         return kKcabWritten;
     }
-    std::string here = currentDirectory();
     if (here.empty()) {
         err << "kcab: cannot read the current folder"
             << describeSystemError(static_cast<int>(lastError())) << '\n';
         return kKcabNotWritten;
     }
     options.output = absoluteKcabPath(options.output, here);
+    if (sfx.requested() && !kp::admitKcabSfx(sfx, options.replace, options.cabinetSize, error)) {
+        err << "kcab: " << error << '\n';
+        return kKcabUsage;
+    }
     KcabEntries entries;
     if (!resolveKcabPaths(options.paths, options.recursive, here, entries, error)) {
         err << "kcab: " << error << '\n';
@@ -224,5 +241,9 @@ int RunKcab(const std::vector<std::string>& arguments, std::ostream& out, std::o
         err << "kcab: warning: " << warning << '\n';
     }
     KcabJob job(options, entries, out, err, terminal, interrupt);
-    return job.run();
+    int status = job.run();
+    if (sfx.requested()) {
+        status = kp::finishKcabSfx(sfx, options.output, status, options.quiet, out, err);
+    }
+    return status;
 }

@@ -1,0 +1,71 @@
+// The parts of a PE32 or PE32+ image (Microsoft PE/COFF specification) that a
+// resource update reads and rewrites: headers, section table, data directories.
+#pragma once
+
+#include "platform/ImageBytes.h"
+#include "platform/ResourceDirectory.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace kp::platform {
+
+struct PeSection {
+    std::string name; // up to 8 bytes, without the zero padding
+    std::uint32_t virtualSize = 0;
+    std::uint32_t virtualAddress = 0;
+    std::uint32_t rawSize = 0;
+    std::uint32_t rawPointer = 0;
+    std::uint32_t characteristics = 0;
+
+    // The first address past the section in memory, before alignment.
+    std::uint64_t virtualEnd() const {
+        return std::uint64_t{virtualAddress} + std::max(virtualSize, rawSize);
+    }
+    std::uint64_t rawEnd() const { return rawSize ? std::uint64_t{rawPointer} + rawSize : 0; }
+};
+
+struct PeLayout {
+    bool pe32Plus = false;
+    std::uint32_t coffHeader = 0;     // file offset of the COFF file header
+    std::uint32_t optionalHeader = 0; // file offset of the optional header
+    std::uint32_t sectionTable = 0;   // file offset of the section table
+    std::uint32_t sectionAlignment = 0;
+    std::uint32_t fileAlignment = 0;
+    std::uint32_t sizeOfHeaders = 0;
+    std::uint32_t dataDirectories = 0; // file offset of the first data directory
+    std::uint32_t dataDirectoryCount = 0;
+    std::vector<PeSection> sections;
+
+    // The first file offset past the headers and every section's raw data: where data
+    // appended to the image (an overlay, a signature) begins.
+    std::uint64_t overlayStart() const;
+};
+
+enum : std::uint32_t {
+    kDirectoryResource = 2,
+    kDirectoryCertificate = 4,
+    kDirectoryBoundImport = 11,
+};
+
+// Throws ImageError (bad executable format) unless `file` is a PE32 or PE32+ image
+// whose headers and section table lie inside it.
+PeLayout readPeLayout(ImageBytes file);
+
+// The image's resources; none when it has no resource directory.
+std::vector<Resource> readPeResources(ImageBytes file, const PeLayout& layout);
+
+// The whole file again with `resources` in a resource section placed last: the old
+// section is replaced when it is already last, otherwise a new one is appended and
+// the old one left unused. Sizes, the resource directory and the checksum follow the
+// change; a certificate table is dropped, since its signature no longer holds; data
+// after the last section is kept behind the new one.
+std::vector<std::uint8_t> rebuildPeImage(ImageBytes file, const PeLayout& layout,
+                                         const std::vector<Resource>& resources);
+
+// The image checksum over `size` bytes, the 4 bytes at `checksumField` counted as zero.
+std::uint32_t peChecksum(const std::uint8_t* bytes, std::size_t size, std::size_t checksumField);
+
+} // namespace kp::platform

@@ -1,0 +1,564 @@
+/* kstub16: a self-extracting cabinet. The cabinet and the question to ask travel
+ * as the program's own raw data resources "CABINET" and "UPROMPT"; the files are
+ * decompressed by Windows' own cabinet library (FDI) straight from memory.
+ *
+ *   kstub16 [/Q] [/T:folder]
+ *   /Q  unattended: no question, no folder choice, no message, no window at all
+ *   /T  the folder to extract to (created if missing); without it, the current
+ *       folder under /Q, otherwise the one the user picks
+ *
+ * Exit codes: 0 every file extracted, 1 cancelled by the user, 2 some files not
+ * extracted, 3 no cabinet or a damaged one, 4 bad command line.
+ */
+#define WIN32_LEAN_AND_MEAN
+#include <windows.h> /* first: the headers below build on its types */
+
+#include <fdi.h>
+#include <shellapi.h>
+#include <shlobj.h>
+#include <stdio.h>
+
+#define LONG_PATH 32768
+#define MAX_LISTED_FAILURES 8
+#define CABINET_TOKEN "kstub16:cabinet"
+
+enum {
+    EXIT_DONE = 0,
+    EXIT_CANCELLED = 1,
+    EXIT_INCOMPLETE = 2,
+    EXIT_NO_CABINET = 3,
+    EXIT_USAGE = 4
+};
+
+static const WCHAR TITLE[] = L"Self-Extracting Cabinet";
+static const WCHAR DEFAULT_PROMPT[] = L"Remove files from cabinet?";
+
+/* An FDI file handle: the cabinet in memory, or a file being extracted. */
+typedef struct {
+    const BYTE* data;
+    DWORD size;
+    DWORD position;
+    HANDLE file;
+    WCHAR* path;
+} Stream;
+
+static struct {
+    BOOL quiet;
+    const BYTE* cabinet;
+    DWORD cabinetSize;
+    WCHAR destination[LONG_PATH];
+    int extracted;
+    int failed;
+    WCHAR failures[4096];
+} job;
+
+static WCHAR pathBuffer[LONG_PATH];
+
+static void* heapAlloc(SIZE_T size) {
+    return HeapAlloc(GetProcessHeap(), 0, size);
+}
+
+static void heapFree(void* block) {
+    if (block)
+        HeapFree(GetProcessHeap(), 0, block);
+}
+
+static void append(WCHAR* to, size_t capacity, const WCHAR* text) {
+    size_t used = lstrlenW(to);
+    while (*text && used + 1 < capacity)
+        to[used++] = *text++;
+    to[used] = 0;
+}
+
+static void noteFailure(const WCHAR* name, const WCHAR* reason) {
+    job.failed++;
+    if (job.failed <= MAX_LISTED_FAILURES) {
+        append(job.failures, ARRAYSIZE(job.failures), L"\n");
+        append(job.failures, ARRAYSIZE(job.failures), name);
+        append(job.failures, ARRAYSIZE(job.failures), L": ");
+        append(job.failures, ARRAYSIZE(job.failures), reason);
+    } else if (job.failed == MAX_LISTED_FAILURES + 1) {
+        append(job.failures, ARRAYSIZE(job.failures), L"\n...");
+    }
+}
+
+static void say(const WCHAR* text, UINT icon) {
+    if (!job.quiet)
+        MessageBoxW(NULL, text, TITLE, MB_OK | icon | MB_SETFOREGROUND);
+}
+
+/* ---- stored names ---- */
+
+static BOOL isSeparator(WCHAR c) {
+    return c == L'\\' || c == L'/';
+}
+
+/* A component Windows would read as this folder, its parent, or a device. */
+static BOOL componentIsUnsafe(const WCHAR* start, size_t length) {
+    static const WCHAR* const devices[] = {L"CON", L"PRN", L"AUX", L"NUL"};
+    WCHAR base[5];
+    size_t i, n = 0;
+    BOOL onlyDots = TRUE;
+    if (length == 0)
+        return TRUE;
+    for (i = 0; i < length; i++) {
+        if (start[i] != L'.' && start[i] != L' ')
+            onlyDots = FALSE;
+    }
+    if (onlyDots)
+        return TRUE;
+    /* Windows matches device names against the part before the first dot, without
+     * trailing spaces ("nul.txt" and "COM1 " are devices too). */
+    while (n < length && start[n] != L'.')
+        n++;
+    while (n > 0 && start[n - 1] == L' ')
+        n--;
+    if (n < 3 || n > 4)
+        return FALSE;
+    for (i = 0; i < n; i++)
+        base[i] = start[i] >= L'a' && start[i] <= L'z' ? (WCHAR)(start[i] - 32) : start[i];
+    base[n] = 0;
+    if (n == 4) {
+        if (base[3] < L'1' || base[3] > L'9')
+            return FALSE;
+        base[3] = 0;
+        return lstrcmpW(base, L"COM") == 0 || lstrcmpW(base, L"LPT") == 0;
+    }
+    for (i = 0; i < ARRAYSIZE(devices); i++) {
+        if (lstrcmpW(base, devices[i]) == 0)
+            return TRUE;
+    }
+    return FALSE;
+}
+
+/* A stored name may only name a place inside the destination: no root, no drive,
+ * no stream, no parent or current-folder step, no device. */
+static BOOL nameIsSafe(const WCHAR* name) {
+    const WCHAR *p, *component = name;
+    if (!*name || isSeparator(name[0]))
+        return FALSE;
+    for (p = name;; p++) {
+        if (*p == L':' || (*p && *p < 0x20))
+            return FALSE;
+        if (!*p || isSeparator(*p)) {
+            if (componentIsUnsafe(component, (size_t)(p - component)))
+                return FALSE;
+            if (!*p)
+                return TRUE;
+            component = p + 1;
+        }
+    }
+}
+
+/* Names extracted so far in this run, letter case folded: a Linux folder can hold
+ * "Index.html" and "index.html", a Windows folder only one of them, and the second
+ * must not silently replace the first. An open-addressing set of upper-case names. */
+static struct {
+    WCHAR** slots;
+    DWORD capacity;
+    DWORD count;
+} extractedNames;
+
+static DWORD hashName(const WCHAR* name) {
+    DWORD hash = 2166136261u;
+    while (*name)
+        hash = (hash ^ *name++) * 16777619u;
+    return hash;
+}
+
+static void placeName(WCHAR** slots, DWORD capacity, WCHAR* folded) {
+    DWORD i = hashName(folded) & (capacity - 1);
+    while (slots[i])
+        i = (i + 1) & (capacity - 1);
+    slots[i] = folded;
+}
+
+/* FALSE when a name equal to this one but for letter case was extracted already;
+ * otherwise records it. Short of memory, it lets the name through. */
+static BOOL firstOfItsName(const WCHAR* name) {
+    DWORD i, length = lstrlenW(name);
+    WCHAR* folded;
+    if ((extractedNames.count + 1) * 2 > extractedNames.capacity) {
+        DWORD capacity = extractedNames.capacity ? extractedNames.capacity * 2 : 1024;
+        WCHAR** slots = HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, capacity * sizeof *slots);
+        if (!slots)
+            return TRUE;
+        for (i = 0; i < extractedNames.capacity; i++) {
+            if (extractedNames.slots[i])
+                placeName(slots, capacity, extractedNames.slots[i]);
+        }
+        heapFree(extractedNames.slots);
+        extractedNames.slots = slots;
+        extractedNames.capacity = capacity;
+    }
+    folded = heapAlloc((length + 1) * sizeof(WCHAR));
+    if (!folded)
+        return TRUE;
+    for (i = 0; i <= length; i++)
+        folded[i] = name[i] == L'/' ? L'\\' : name[i];
+    CharUpperBuffW(folded, length);
+    for (i = hashName(folded) & (extractedNames.capacity - 1); extractedNames.slots[i];
+         i = (i + 1) & (extractedNames.capacity - 1)) {
+        if (lstrcmpW(extractedNames.slots[i], folded) == 0) {
+            heapFree(folded);
+            return FALSE;
+        }
+    }
+    extractedNames.slots[i] = folded;
+    extractedNames.count++;
+    return TRUE;
+}
+
+/* The stored name as UTF-16: flagged names are UTF-8, others the ANSI code page.
+ * The cabinet library hands both over as stored, so the decoding is ours. */
+static BOOL decodeName(const char* stored, USHORT attributes, WCHAR* name, int capacity) {
+    UINT codePage = (attributes & _A_NAME_IS_UTF) ? CP_UTF8 : CP_ACP;
+    DWORD flags = codePage == CP_UTF8 ? MB_ERR_INVALID_CHARS : 0;
+    int length = MultiByteToWideChar(codePage, flags, stored, -1, name, capacity);
+    return length > 0;
+}
+
+/* Creates every folder on the way to `path`'s last component. */
+static void createFoldersFor(WCHAR* path, size_t rootLength) {
+    WCHAR* p;
+    for (p = path + rootLength + 1; *p; p++) {
+        if (isSeparator(*p)) {
+            WCHAR kept = *p;
+            *p = 0;
+            CreateDirectoryW(path, NULL);
+            *p = kept;
+        }
+    }
+}
+
+static BOOL makeFolder(WCHAR* path) {
+    size_t length = lstrlenW(path);
+    DWORD attributes;
+    if (length + 2 >= LONG_PATH)
+        return FALSE;
+    path[length] = L'\\';
+    path[length + 1] = 0;
+    createFoldersFor(path, 2);
+    path[length] = 0;
+    attributes = GetFileAttributesW(path);
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+/* ---- the cabinet library's callbacks ---- */
+
+static FNALLOC(fdiAlloc) {
+    return heapAlloc(cb);
+}
+static FNFREE(fdiFree) {
+    heapFree(pv);
+}
+
+static FNOPEN(fdiOpen) {
+    Stream* stream;
+    (void)oflag;
+    (void)pmode;
+    if (lstrcmpA(pszFile, CABINET_TOKEN) != 0)
+        return -1;
+    stream = heapAlloc(sizeof *stream);
+    if (!stream)
+        return -1;
+    ZeroMemory(stream, sizeof *stream);
+    stream->data = job.cabinet;
+    stream->size = job.cabinetSize;
+    return (INT_PTR)stream;
+}
+
+static FNREAD(fdiRead) {
+    Stream* stream = (Stream*)hf;
+    DWORD left = stream->size - stream->position;
+    if (!stream->data)
+        return (UINT)-1;
+    if (cb > left)
+        cb = left;
+    CopyMemory(pv, stream->data + stream->position, cb);
+    stream->position += cb;
+    return cb;
+}
+
+static FNWRITE(fdiWrite) {
+    Stream* stream = (Stream*)hf;
+    DWORD written = 0;
+    if (!stream->file || !WriteFile(stream->file, pv, cb, &written, NULL) || written != cb)
+        return (UINT)-1;
+    return cb;
+}
+
+static FNCLOSE(fdiClose) {
+    Stream* stream = (Stream*)hf;
+    if (stream->file) {
+        /* Only a file the library gives up on comes here: remove what was begun. */
+        CloseHandle(stream->file);
+        DeleteFileW(stream->path);
+        noteFailure(stream->path + lstrlenW(job.destination) + 1, L"not written in full");
+    }
+    heapFree(stream->path);
+    heapFree(stream);
+    return 0;
+}
+
+static FNSEEK(fdiSeek) {
+    Stream* stream = (Stream*)hf;
+    LONG base = seektype == SEEK_CUR   ? (LONG)stream->position
+                : seektype == SEEK_END ? (LONG)stream->size
+                                       : 0;
+    if (!stream->data || base + dist < 0 || (DWORD)(base + dist) > stream->size)
+        return -1;
+    stream->position = (DWORD)(base + dist);
+    return (LONG)stream->position;
+}
+
+static INT_PTR startFile(PFDINOTIFICATION info) {
+    static WCHAR name[LONG_PATH];
+    size_t root = lstrlenW(job.destination);
+    Stream* stream;
+    HANDLE file;
+    WCHAR* p;
+    if (!decodeName(info->psz1, info->attribs, name, LONG_PATH)) {
+        noteFailure(L"(a name that is not valid UTF-8)", L"refused");
+        return 0;
+    }
+    if (!nameIsSafe(name)) {
+        noteFailure(name, L"refused: it would be written outside the destination folder");
+        return 0;
+    }
+    if (!firstOfItsName(name)) {
+        noteFailure(name, L"refused: a file whose name differs only in letter case came first");
+        return 0;
+    }
+    if (root + 1 + lstrlenW(name) + 1 > LONG_PATH) {
+        noteFailure(name, L"path too long");
+        return 0;
+    }
+    lstrcpyW(pathBuffer, job.destination);
+    pathBuffer[root] = L'\\';
+    lstrcpyW(pathBuffer + root + 1, name);
+    for (p = pathBuffer + root + 1; *p; p++) {
+        if (*p == L'/')
+            *p = L'\\';
+    }
+    createFoldersFor(pathBuffer, root);
+    file =
+        CreateFileW(pathBuffer, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
+    if (file == INVALID_HANDLE_VALUE && GetLastError() == ERROR_ACCESS_DENIED) {
+        SetFileAttributesW(pathBuffer, FILE_ATTRIBUTE_NORMAL); /* an older read-only copy */
+        file = CreateFileW(pathBuffer, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                           NULL);
+    }
+    if (file == INVALID_HANDLE_VALUE) {
+        noteFailure(name, L"could not be created");
+        return 0;
+    }
+    stream = heapAlloc(sizeof *stream);
+    if (stream)
+        stream->path = heapAlloc((lstrlenW(pathBuffer) + 1) * sizeof(WCHAR));
+    if (!stream || !stream->path) {
+        heapFree(stream);
+        CloseHandle(file);
+        DeleteFileW(pathBuffer);
+        noteFailure(name, L"out of memory");
+        return -1;
+    }
+    lstrcpyW(stream->path, pathBuffer);
+    stream->data = NULL;
+    stream->size = stream->position = 0;
+    stream->file = file;
+    return (INT_PTR)stream;
+}
+
+static void finishFile(PFDINOTIFICATION info) {
+    Stream* stream = (Stream*)info->hf;
+    FILETIME local, utc;
+    if (DosDateTimeToFileTime(info->date, info->time, &local) &&
+        LocalFileTimeToFileTime(&local, &utc))
+        SetFileTime(stream->file, NULL, NULL, &utc);
+    CloseHandle(stream->file);
+    SetFileAttributesW(stream->path,
+                       info->attribs & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN |
+                                        FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE));
+    stream->file = NULL;
+    fdiClose((INT_PTR)stream);
+    job.extracted++;
+}
+
+static FNFDINOTIFY(fdiNotify) {
+    switch (fdint) {
+    case fdintCOPY_FILE:
+        return startFile(pfdin);
+    case fdintCLOSE_FILE_INFO:
+        finishFile(pfdin);
+        return TRUE;
+    case fdintPARTIAL_FILE:
+        noteFailure(L"(a file begun in an earlier cabinet)", L"not here");
+        return 0;
+    case fdintNEXT_CABINET:
+        return -1; /* one cabinet only */
+    default:
+        return 0;
+    }
+}
+
+/* ---- the program ---- */
+
+static const BYTE* ownResource(const WCHAR* name, DWORD* size) {
+    HRSRC found = FindResourceW(NULL, name, MAKEINTRESOURCEW(10));
+    HGLOBAL loaded = found ? LoadResource(NULL, found) : NULL;
+    *size = found ? SizeofResource(NULL, found) : 0;
+    return loaded ? LockResource(loaded) : NULL;
+}
+
+/* The question, read as Windows-1252 text as the builder wrote it. */
+static BOOL askToGoOn(void) {
+    DWORD size;
+    const BYTE* text = ownResource(L"UPROMPT", &size);
+    WCHAR* prompt = NULL;
+    int answer, length = 0;
+    if (text && size > 0) {
+        prompt = heapAlloc((size + 1) * sizeof(WCHAR));
+        if (prompt) {
+            length = MultiByteToWideChar(1252, 0, (const char*)text, (int)size, prompt, (int)size);
+            prompt[length] = 0;
+        }
+    }
+    answer = MessageBoxW(NULL, prompt && prompt[0] ? prompt : DEFAULT_PROMPT, TITLE,
+                         MB_YESNO | MB_ICONQUESTION | MB_SETFOREGROUND);
+    heapFree(prompt);
+    return answer == IDYES;
+}
+
+static int CALLBACK browseStarted(HWND window, UINT message, LPARAM parameter, LPARAM data) {
+    (void)parameter;
+    if (message == BFFM_INITIALIZED)
+        SendMessageW(window, BFFM_SETSELECTIONW, TRUE, data);
+    return 0;
+}
+
+static BOOL chooseDestination(void) {
+    BROWSEINFOW browse;
+    PIDLIST_ABSOLUTE chosen;
+    BOOL ok;
+    ZeroMemory(&browse, sizeof browse);
+    browse.lpszTitle = L"Choose the folder to extract the files to:";
+    browse.ulFlags = BIF_RETURNONLYFSDIRS | BIF_NEWDIALOGSTYLE;
+    browse.lpfn = browseStarted;
+    browse.lParam = (LPARAM)job.destination;
+    chosen = SHBrowseForFolderW(&browse);
+    if (!chosen)
+        return FALSE;
+    ok = SHGetPathFromIDListW(chosen, job.destination);
+    CoTaskMemFree(chosen);
+    return ok;
+}
+
+static int readCommandLine(void) {
+    int count, i;
+    WCHAR** arguments = CommandLineToArgvW(GetCommandLineW(), &count);
+    const WCHAR* target = NULL;
+    if (!arguments)
+        return EXIT_USAGE;
+    for (i = 1; i < count; i++) {
+        const WCHAR* argument = arguments[i];
+        if ((argument[0] == L'/' || argument[0] == L'-') && (argument[1] | 0x20) == L'q' &&
+            !argument[2]) {
+            job.quiet = TRUE;
+        } else if ((argument[0] == L'/' || argument[0] == L'-') && (argument[1] | 0x20) == L't' &&
+                   argument[2] == L':' && argument[3]) {
+            target = argument + 3;
+        } else {
+            say(L"Usage: [/Q] [/T:folder]\n\n/Q\textract without questions or messages\n"
+                L"/T:folder\textract to this folder",
+                MB_ICONINFORMATION);
+            LocalFree(arguments);
+            return EXIT_USAGE;
+        }
+    }
+    if (target) {
+        DWORD length = GetFullPathNameW(target, LONG_PATH, job.destination, NULL);
+        if (length == 0 || length >= LONG_PATH) {
+            LocalFree(arguments);
+            return EXIT_USAGE;
+        }
+    } else {
+        GetCurrentDirectoryW(LONG_PATH, job.destination);
+    }
+    LocalFree(arguments);
+    return target || job.quiet ? EXIT_DONE : -1; /* -1: the user chooses */
+}
+
+static int extract(void) {
+    ERF error;
+    HFDI context;
+    BOOL copied;
+    size_t length = lstrlenW(job.destination);
+    while (length > 3 && isSeparator(job.destination[length - 1]))
+        job.destination[--length] = 0;
+    if (!makeFolder(job.destination)) {
+        say(L"The destination folder cannot be created.", MB_ICONERROR);
+        return EXIT_INCOMPLETE;
+    }
+    ZeroMemory(&error, sizeof error);
+    context = FDICreate(fdiAlloc, fdiFree, fdiOpen, fdiRead, fdiWrite, fdiClose, fdiSeek, cpu80386,
+                        &error);
+    if (!context) {
+        say(L"The cabinet library cannot be started.", MB_ICONERROR);
+        return EXIT_NO_CABINET;
+    }
+    copied = FDICopy(context, CABINET_TOKEN, "", 0, fdiNotify, NULL, NULL);
+    FDIDestroy(context);
+    if (!copied && job.extracted == 0 && job.failed == 0) {
+        say(L"The cabinet inside this program is damaged; nothing was extracted.", MB_ICONERROR);
+        return EXIT_NO_CABINET;
+    }
+    if (!copied)
+        noteFailure(L"(the rest of the cabinet)", L"damaged or unreadable");
+    return job.failed ? EXIT_INCOMPLETE : EXIT_DONE;
+}
+
+static void reportOutcome(int outcome) {
+    static WCHAR text[8192];
+    WCHAR number[16];
+    wsprintfW(number, L"%d", job.extracted);
+    lstrcpyW(text, number);
+    append(text, ARRAYSIZE(text), job.extracted == 1 ? L" file was" : L" files were");
+    append(text, ARRAYSIZE(text), L" extracted to\n");
+    append(text, ARRAYSIZE(text), job.destination);
+    if (outcome != EXIT_DONE) {
+        wsprintfW(number, L"%d", job.failed);
+        append(text, ARRAYSIZE(text), L"\n\nNot extracted (");
+        append(text, ARRAYSIZE(text), number);
+        append(text, ARRAYSIZE(text), L"):");
+        append(text, ARRAYSIZE(text), job.failures);
+    }
+    say(text, outcome == EXIT_DONE ? MB_ICONINFORMATION : MB_ICONWARNING);
+}
+
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE previous, PWSTR commandLine, int show) {
+    int outcome;
+    (void)instance;
+    (void)previous;
+    (void)commandLine;
+    (void)show;
+    outcome = readCommandLine();
+    if (outcome == EXIT_USAGE)
+        return outcome;
+    job.cabinet = ownResource(L"CABINET", &job.cabinetSize);
+    if (!job.cabinet || job.cabinetSize == 0) {
+        say(L"This self-extractor holds no cabinet.", MB_ICONERROR);
+        return EXIT_NO_CABINET;
+    }
+    if (!job.quiet && !askToGoOn())
+        return EXIT_CANCELLED;
+    if (outcome == -1) {
+        CoInitialize(NULL);
+        if (!chooseDestination())
+            return EXIT_CANCELLED;
+    }
+    outcome = extract();
+    if (outcome != EXIT_NO_CABINET)
+        reportOutcome(outcome);
+    return outcome;
+}
