@@ -3,6 +3,7 @@
 #include "StringConvert.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QFileSystemModel>
 #include <QHeaderView>
 #include <QLabel>
@@ -145,7 +146,12 @@ void FolderBrowserDialog::ShowTree() {
 }
 
 QModelIndex FolderBrowserDialog::ItemOfPath(const QString& path) const {
-    const QModelIndex source = folders_->index(QDir::cleanPath(path));
+    const QString folder = QDir::cleanPath(QFileInfo(path).absoluteFilePath());
+    // The folders above the root are in the model only to lead to it.
+    if (!root_.isEmpty() && folder != root_ && !IsBelow(folder, root_)) {
+        return {};
+    }
+    const QModelIndex source = folders_->index(folder);
     return source.isValid() ? shown_->mapFromSource(source) : QModelIndex();
 }
 

@@ -196,9 +196,6 @@ TEST_F(BrowserFixture, WithoutCustomButtonOrDirectoryTheDialogIsPlain) {
     EXPECT_EQ(browser.Directory(), QDir::homePath().toStdString());
 }
 
-} // namespace
-} // namespace kp
-
 TEST_F(BrowserFixture, ARootFolderIsTheTreesOneTopEntry) {
     const QByteArray home = qgetenv("HOME");
     qputenv("HOME", QFile::encodeName(scratch.path()));
@@ -217,3 +214,6 @@ TEST_F(BrowserFixture, ARootFolderIsTheTreesOneTopEntry) {
     EXPECT_FALSE(browser.Execute());
     qputenv("HOME", home);
 }
+
+} // namespace
+} // namespace kp
