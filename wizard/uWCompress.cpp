@@ -3,13 +3,19 @@
 #include "FormLoading.h"
 #include "MessageBox.h"
 #include "ProgramFolder.h"
+#include "SelectionLists.h"
 #include "StringConvert.h"
+#include "platform/CurrentDirectory.h"
 #include "platform/Files.h"
 
 #include <QCoreApplication>
+#include <QFileDialog>
 #include <QScreen>
+#include <QSignalBlocker>
 #include <QTimer>
 
+#include <functional>
+#include <memory>
 #include <utility>
 
 // Q_INIT_RESOURCE declares its function where it is used, so it must stand outside any
@@ -32,6 +38,81 @@ std::string FolderSelection;
 namespace {
 
 constexpr char kClipFile[] = "solefile.avi";
+
+void SetUpFolderBrowser(TBrowseFolder& browser, const char* name, const char* title,
+                        const char* caption) {
+    browser.setObjectName(QLatin1String(name));
+    browser.setTitle(title);
+    browser.setFlags({bfFileSysDirsOnly, bfStatusText});
+    browser.setShowPathInStatusArea(true);
+    browser.setCustomButtonVisible(true);
+    browser.setCustomButtonCaption(caption);
+    browser.setSyncCustomButton(false);
+}
+
+// The add button of the Tree and Folder pages: a folder is taken when it can be made
+// the current directory, which it then stays.
+void AddTypedFolder(const QLineEdit& edit, QListWidget& list) {
+    const std::string text = PathFromQString(edit.text());
+    if (!platform::setCurrentDirectory(text)) {
+        return;
+    }
+    if (text.empty() || ListHolds(list, text)) {
+        return;
+    }
+    AppendEntry(list, text);
+}
+
+// The browse button of the Tree and Folder pages: only the folders queued with the
+// browser's own button are listed, and only when it is closed with OK.
+void BrowseForFolders(TBrowseFolder& browser, std::vector<std::string>& pending,
+                      QListWidget& list) {
+    pending.clear();
+    if (!browser.Execute()) {
+        return;
+    }
+    for (const std::string& folder : pending) {
+        if (!ListHolds(list, folder)) {
+            AppendEntry(list, folder);
+        }
+    }
+}
+
+// The browsers' own button. A selection without a path (no folder selected) is
+// neither queued nor reported: an empty tree or folder entry would stand for the
+// current directory.
+void QueueSelection(TBrowseFolder& browser, const std::string& selection, const char* report,
+                    std::vector<std::string>& pending, const QListWidget& list) {
+    if (selection.empty()) {
+        return;
+    }
+    if (!ListHolds(list, selection)) {
+        pending.push_back(selection);
+    }
+    browser.SetStatusText(browser.DialogHandle(), report + ("\"" + selection + "\"."));
+}
+
+// The lists' click handlers copy only what the user picks; entries that go away
+// take nothing into the edit box.
+void RemoveSelected(QListWidget& list) {
+    const QSignalBlocker quiet(list);
+    for (int row = list.count() - 1; row >= 0; --row) {
+        if (list.item(row)->isSelected()) {
+            std::unique_ptr<QListWidgetItem>(list.takeItem(row)).reset();
+        }
+    }
+}
+
+void ClearList(QListWidget& list) {
+    const QSignalBlocker quiet(list);
+    list.clear();
+}
+
+void CopyCurrentEntry(const QListWidget& list, QLineEdit& edit) {
+    if (const QListWidgetItem* current = list.currentItem()) {
+        edit.setText(current->text());
+    }
+}
 
 } // namespace
 
@@ -60,6 +141,16 @@ void TcWizard::SetUpComponents() {
     for (TKUrlLabel* link : findChildren<TKUrlLabel*>()) {
         link->setURL(ToStdString(link->property("URL").toString()));
     }
+
+    bTree = new TBrowseFolder(this);
+    SetUpFolderBrowser(*bTree, "bTree", "Choose Trees to Compress:", "Add &Tree");
+    bFolder = new TBrowseFolder(this);
+    SetUpFolderBrowser(*bFolder, "bFolder", "Choose the Folders to Compress:", "Add &Folder");
+    bFiles = new QFileDialog(this, QStringLiteral("Choose the Files to Compress:"));
+    bFiles->setObjectName(QStringLiteral("bFiles"));
+    bFiles->setAcceptMode(QFileDialog::AcceptOpen);
+    bFiles->setFileMode(QFileDialog::ExistingFiles);
+    bFiles->setNameFilter(QStringLiteral("All Files (*)"));
 
     dd = new TFileDrop(this);
     dd->setObjectName(QStringLiteral("dd"));
@@ -104,8 +195,11 @@ void TcWizard::BindHandlers() {
     onClick(BitBtn1, &TcWizard::BitBtn1Click);
     onClick(Button3, &TcWizard::Button3Click);
 
+    // A click on the entry already selected picks it again.
     const auto onSelect = [this](QListWidget* list, void (TcWizard::*handler)(QObject*)) {
         connect(list, &QListWidget::itemSelectionChanged, this,
+                [this, list, handler] { (this->*handler)(list); });
+        connect(list, &QListWidget::itemClicked, this,
                 [this, list, handler] { (this->*handler)(list); });
     };
     onSelect(lTree, &TcWizard::lTreeClick);
@@ -113,6 +207,10 @@ void TcWizard::BindHandlers() {
     onSelect(lFiles, &TcWizard::lFilesClick);
 
     dd->OnDrop = [this](QObject* Sender) { ddDrop(Sender); };
+    bTree->OnSelectionChanged = std::bind_front(&TcWizard::bTreeSelectionChanged, this);
+    bTree->OnCustomButtonClick = std::bind_front(&TcWizard::bTreeCustomButtonClick, this);
+    bFolder->OnSelectionChanged = std::bind_front(&TcWizard::bFolderSelectionChanged, this);
+    bFolder->OnCustomButtonClick = std::bind_front(&TcWizard::bFolderCustomButtonClick, this);
     connect(Timer, &QTimer::timeout, this, [this] { TimerTimer(Timer); });
     Timer->start();
 
@@ -268,9 +366,27 @@ void TcWizard::ddDrop(QObject* /*Sender*/) {
     AddDropped(dd->Files());
 }
 
-void TcWizard::AddDropped(const std::vector<std::string>& /*Names*/) {
-    // Sorting the names into lFiles, lTree and lFolder (with the question whether
-    // dropped folders are trees) waits for the selection lists.
+void TcWizard::AddDropped(const std::vector<std::string>& Names) {
+    std::vector<std::string> folders;
+    for (const std::string& name : Names) {
+        // A name that names nothing joins the files, and the compression run reports it.
+        const std::uint32_t attributes = platform::fileAttributes(name);
+        if (attributes != platform::kInvalidFileAttributes &&
+            (attributes & platform::kAttrDirectory) != 0) {
+            folders.push_back(name);
+        } else {
+            AppendEntry(*lFiles, name);
+        }
+    }
+    if (!folders.empty()) {
+        const MessageResult answer =
+            MessageBox("Do you wish to compress the dropped folders recursively?", "Question",
+                       MessageIcon::Question, MessageButtons::YesNo);
+        QListWidget* list = answer == MessageResult::Yes ? lTree : lFolder;
+        for (const std::string& folder : folders) {
+            AppendEntry(*list, folder);
+        }
+    }
     Step = 5;
     ShowStep();
 }
@@ -282,88 +398,96 @@ void TcWizard::BuildSelfExtractor() {
 }
 
 void TcWizard::cbTreeClick(QObject* /*Sender*/) {
-    // Waits for the folder browser: empty PendingTrees, run bTree, and on OK list the
-    // queued trees in lTree.
+    BrowseForFolders(*bTree, PendingTrees, *lTree);
 }
 
 void TcWizard::cbFolderClick(QObject* /*Sender*/) {
-    // Waits for the folder browser: empty PendingFolders, run bFolder, and on OK list
-    // the queued folders in lFolder.
+    BrowseForFolders(*bFolder, PendingFolders, *lFolder);
 }
 
 void TcWizard::cbFilesClick(QObject* /*Sender*/) {
-    // Waits for the selection lists: run the file dialog bFiles and list the chosen
-    // files in lFiles.
+    if (bFiles->exec() != QDialog::Accepted) {
+        return;
+    }
+    for (const QString& file : bFiles->selectedFiles()) {
+        const std::string path = PathFromQString(file);
+        if (!ListHolds(*lFiles, path)) {
+            AppendEntry(*lFiles, path);
+        }
+    }
 }
 
 void TcWizard::aTreeClick(QObject* /*Sender*/) {
-    // Waits for the selection lists: make tTree the current folder and list it in lTree.
+    AddTypedFolder(*tTree, *lTree);
 }
 
 void TcWizard::cTreeClick(QObject* /*Sender*/) {
-    // Waits for the selection lists: empty lTree.
+    ClearList(*lTree);
 }
 
 void TcWizard::sTreeClick(QObject* /*Sender*/) {
-    // Waits for the selection lists: remove the selected entries of lTree.
+    RemoveSelected(*lTree);
 }
 
 void TcWizard::lTreeClick(QObject* /*Sender*/) {
-    // Waits for the selection lists: copy lTree's current entry into tTree.
+    CopyCurrentEntry(*lTree, *tTree);
 }
 
 void TcWizard::aFolderClick(QObject* /*Sender*/) {
-    // Waits for the selection lists: make tFolder the current folder and list it in
-    // lFolder.
+    AddTypedFolder(*tFolder, *lFolder);
 }
 
 void TcWizard::sFolderClick(QObject* /*Sender*/) {
-    // Waits for the selection lists: remove the selected entries of lFolder.
+    RemoveSelected(*lFolder);
 }
 
 void TcWizard::cFolderClick(QObject* /*Sender*/) {
-    // Waits for the selection lists: empty lFolder.
+    ClearList(*lFolder);
 }
 
 void TcWizard::lFolderClick(QObject* /*Sender*/) {
-    // Waits for the selection lists: copy lFolder's current entry into tFolder.
+    CopyCurrentEntry(*lFolder, *tFolder);
 }
 
 void TcWizard::aFilesClick(QObject* /*Sender*/) {
-    // Waits for the selection lists: list the existing file named in tFiles in lFiles.
+    // Only an existing file that is not a folder, looked up from the current directory.
+    const std::string text = PathFromQString(tFiles->text());
+    if (text.empty() || !platform::fileExists(text) || ListHolds(*lFiles, text)) {
+        return;
+    }
+    AppendEntry(*lFiles, text);
 }
 
 void TcWizard::sFilesClick(QObject* /*Sender*/) {
-    // Waits for the selection lists: remove the selected entry of lFiles.
+    RemoveSelected(*lFiles);
 }
 
 void TcWizard::cFilesClick(QObject* /*Sender*/) {
-    // Waits for the selection lists: empty lFiles.
+    ClearList(*lFiles);
 }
 
 void TcWizard::lFilesClick(QObject* /*Sender*/) {
-    // Waits for the selection lists: copy lFiles' current entry into tFiles.
+    CopyCurrentEntry(*lFiles, *tFiles);
 }
 
-void TcWizard::bTreeCustomButtonClick(QObject* /*Sender*/, QWidget* /*DialogHandle*/) {
-    // Waits for the folder browser: queue TreeSelection in PendingTrees and report
-    // "Added tree" in bTree's status line.
+void TcWizard::bTreeCustomButtonClick(TBrowseFolder* /*Sender*/, QWidget* /*DialogHandle*/) {
+    QueueSelection(*bTree, TreeSelection, "Added tree ", PendingTrees, *lTree);
 }
 
-void TcWizard::bFolderCustomButtonClick(QObject* /*Sender*/, QWidget* /*DialogHandle*/) {
-    // Waits for the folder browser: queue FolderSelection in PendingFolders and report
-    // "Added Folder" in bFolder's status line.
+void TcWizard::bFolderCustomButtonClick(TBrowseFolder* /*Sender*/, QWidget* /*DialogHandle*/) {
+    QueueSelection(*bFolder, FolderSelection, "Added Folder ", PendingFolders, *lFolder);
 }
 
-void TcWizard::bFolderSelectionChanged(QObject* /*Sender*/, QWidget* /*DialogHandle*/,
-                                       const void* /*ItemIDList*/,
-                                       const std::string& /*Directory*/) {
-    // Waits for the folder browser: keep Directory in FolderSelection.
+void TcWizard::bFolderSelectionChanged(TBrowseFolder* /*Sender*/, QWidget* /*DialogHandle*/,
+                                       const QModelIndex& /*ItemIDList*/,
+                                       const std::string& Directory) {
+    FolderSelection = Directory;
 }
 
-void TcWizard::bTreeSelectionChanged(QObject* /*Sender*/, QWidget* /*DialogHandle*/,
-                                     const void* /*ItemIDList*/, const std::string& /*Directory*/) {
-    // Waits for the folder browser: keep Directory in TreeSelection.
+void TcWizard::bTreeSelectionChanged(TBrowseFolder* /*Sender*/, QWidget* /*DialogHandle*/,
+                                     const QModelIndex& /*ItemIDList*/,
+                                     const std::string& Directory) {
+    TreeSelection = Directory;
 }
 
 void TcWizard::bCancelClick(QObject* /*Sender*/) {

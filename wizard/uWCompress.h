@@ -1,6 +1,7 @@
 // The wizard window: eight pages in the notebook Steps, walked with Back and Next.
 #pragma once
 
+#include "BrowseFolder.h"
 #include "FileDrop.h"
 #include "engine/kFwCAB.h"
 #include "ui_cWizard.h"
@@ -11,6 +12,7 @@
 #include <string>
 #include <vector>
 
+class QFileDialog;
 class QTimer;
 
 namespace kp {
@@ -39,6 +41,9 @@ public:
     ~TcWizard() override;
 
     // Components without a place of their own.
+    TBrowseFolder* bTree = nullptr;
+    TBrowseFolder* bFolder = nullptr;
+    QFileDialog* bFiles = nullptr;
     TFileDrop* dd = nullptr;
     QTimer* Timer = nullptr;
     tkFwCAB cab;
@@ -71,13 +76,12 @@ public:
     void cabMinorStatus(tkFwCAB* Sender, const std::string& FileName, int Percent, bool& Abort);
     void cabErrorNotify(tkFwCAB* Sender, int ErrID, int APICode, const std::string& ErrText,
                         int& Action);
-    // The folder browsers' events; their argument types settle with the browser.
-    void bTreeCustomButtonClick(QObject* Sender, QWidget* DialogHandle);
-    void bFolderCustomButtonClick(QObject* Sender, QWidget* DialogHandle);
-    void bFolderSelectionChanged(QObject* Sender, QWidget* DialogHandle, const void* ItemIDList,
-                                 const std::string& Directory);
-    void bTreeSelectionChanged(QObject* Sender, QWidget* DialogHandle, const void* ItemIDList,
-                               const std::string& Directory);
+    void bTreeCustomButtonClick(TBrowseFolder* Sender, QWidget* DialogHandle);
+    void bFolderCustomButtonClick(TBrowseFolder* Sender, QWidget* DialogHandle);
+    void bFolderSelectionChanged(TBrowseFolder* Sender, QWidget* DialogHandle,
+                                 const QModelIndex& ItemIDList, const std::string& Directory);
+    void bTreeSelectionChanged(TBrowseFolder* Sender, QWidget* DialogHandle,
+                               const QModelIndex& ItemIDList, const std::string& Directory);
 
     // Shows page Step: heading, page, side picture, Back, Next and drop acceptance.
     void ShowStep();
