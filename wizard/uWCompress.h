@@ -2,6 +2,7 @@
 #pragma once
 
 #include "FileDrop.h"
+#include "SaveDialog.h"
 #include "engine/kFwCAB.h"
 #include "ui_cWizard.h"
 
@@ -41,6 +42,7 @@ public:
     // Components without a place of their own.
     TFileDrop* dd = nullptr;
     QTimer* Timer = nullptr;
+    TSaveDialog* save = nullptr;
     tkFwCAB cab;
 
     void wcancelClick(QObject* Sender);
@@ -95,15 +97,25 @@ public:
 
 protected:
     void showEvent(QShowEvent* event) override;
+    // Closing while the self-extractor is being built waits for the build to end.
+    void closeEvent(QCloseEvent* event) override;
 
 private:
     void SetUpComponents();
     void BindHandlers();
     // Makes the page of that name the current page of Steps.
     void ShowPage(const char* name);
+    // Back, Next and Close together, which long steps disable while they work.
+    void EnableWizardButtons(bool enabled);
+    // The two ways of BuildSelfExtractor; each returns 0 or the code of the step that
+    // failed, and sets targetWritten once the target holds bytes of this build.
+    std::uint32_t WriteWindowsSelfExtractor(const std::string& target, bool& targetWritten);
+    std::uint32_t WriteDosSelfExtractor(const std::string& target);
 
     std::vector<std::string> commandLine_;
     bool placed_ = false;
+    bool buildUnderWay_ = false;
+    bool closeWhenDone_ = false;
 };
 
 } // namespace kp
