@@ -1,5 +1,7 @@
 #include "codec.h"
 
+#include "lzx/lzx_format.h"
+
 namespace kp::cab {
 
 const CodecOps* codecFor(TCOMP typeCompress, unsigned* windowBits) {
@@ -14,7 +16,7 @@ const CodecOps* codecFor(TCOMP typeCompress, unsigned* windowBits) {
         return &mszipCodec;
     case tcompTYPE_LZX: {
         unsigned bits = LZXCompressionWindowFromTCOMP(typeCompress);
-        if (bits < 15 || bits > 21) {
+        if (!lzx::windowBitsValid(bits)) {
             return nullptr;
         }
         *windowBits = bits;

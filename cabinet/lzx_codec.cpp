@@ -5,8 +5,10 @@
 namespace kp::cab {
 namespace {
 
+static_assert(lzx::Tuning{}.valid(), "the default tuning is one the encoder takes");
+
 int lzxCreate(unsigned windowBits, const Allocator& memory, const BlockSink& sink, void** state) {
-    if (windowBits < 15 || windowBits > 21) {
+    if (!lzx::windowBitsValid(windowBits)) {
         return codecFailed;
     }
     lzx::Encoder* e = lzx::Encoder::create(windowBits, memory, sink, lzx::Tuning{});

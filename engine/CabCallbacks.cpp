@@ -31,7 +31,8 @@ template <typename Result, typename Body> Result guarded(void* pv, Result failur
 
 constexpr UINT kTransferFailed = static_cast<UINT>(-1);
 
-// DOS cannot hold a time before 1980 or after 2107: such files get the nearest end.
+} // namespace
+
 DosDateTime dosDateTimeOrNearest(const std::timespec& moment) {
     DosDateTime result;
     if (localDosDateTime(moment, result)) {
@@ -44,8 +45,6 @@ DosDateTime dosDateTimeOrNearest(const std::timespec& moment) {
     return {static_cast<std::uint16_t>((127 << 9) | (12 << 5) | 31),
             static_cast<std::uint16_t>((23 << 11) | (59 << 5) | 29)};
 }
-
-} // namespace
 
 FNFCIALLOC(fciAlloc) {
     // Exhaustion gives null, which the service reports as "Out of memory during compression".

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "fci.h"
+#include "platform/DosTime.h"
 
 FNFCIALLOC(fciAlloc);
 FNFCIFREE(fciFree);
@@ -18,6 +19,10 @@ FNFCISTATUS(fciStatus);
 FNFCISTATUS(fciFlushStatus);
 FNFCIGETNEXTCABINET(fciGetNextCabinet);
 FNFCIGETOPENINFO(fciGetOpenInfo);
+
+// The date and time a file is stored with: its last write in local time. DOS cannot
+// hold a time before 1980 or after 2107: such files get the nearest end.
+kp::platform::DosDateTime dosDateTimeOrNearest(const std::timespec& moment);
 
 // The prefix of every temporary file of the service.
 inline constexpr const char* kTempFilePrefix = "kFw";

@@ -109,6 +109,7 @@ void tkFwCAB::ResetRunState() {
     DoneFiles = 0;
     TotalFiles = 0;
     FCurrentFile.clear();
+    FCurrentStoredName.clear();
 }
 
 bool tkFwCAB::ConfirmCabinetAbsent() {
@@ -256,6 +257,7 @@ void tkFwCAB::AddOneFile(const std::string& Folder, const std::string& FileName,
                          const std::string& BaseFolder) {
     std::string stored = StoredName(Folder, FileName, BaseFolder, FStorePath, FPartialPath);
     FCurrentFile = Folder + FileName;
+    FCurrentStoredName = stored;
     int Action = 0;
     do {
         Action = 0;

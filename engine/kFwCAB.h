@@ -80,6 +80,8 @@ public:
     // The source path of the file being added, or of the last one handled; callers use
     // it to name the file an error is about.
     const std::string& CurrentFile() const { return FCurrentFile; }
+    // The name CurrentFile() is stored under in the cabinet.
+    const std::string& CurrentStoredName() const { return FCurrentStoredName; }
     // Files found by the counting pass and handled so far in the current or last run.
     std::int32_t FilesFound() const { return TotalFiles; }
     std::int32_t FilesHandled() const { return DoneFiles; }
@@ -131,6 +133,7 @@ private:
     std::int32_t LzxWindow = 15;
     std::unique_ptr<CabContext> Context;
     std::string FCurrentFile;
+    std::string FCurrentStoredName;
 };
 
 // The most recently constructed builder, or null once it is destroyed; the binding's

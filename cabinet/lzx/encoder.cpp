@@ -22,6 +22,9 @@ template <typename T> T* grab(const Allocator& memory, std::size_t count) {
 
 Encoder* Encoder::create(unsigned windowBits, const Allocator& memory, const BlockSink& sink,
                          const Tuning& tuning) {
+    if (!tuning.valid() || !windowBitsValid(windowBits)) {
+        return nullptr;
+    }
     void* place = memory.alloc(memory.opaque, sizeof(Encoder));
     if (!place) {
         return nullptr;
@@ -42,9 +45,9 @@ Encoder* Encoder::create(unsigned windowBits, const Allocator& memory, const Blo
 }
 
 bool Encoder::allocate() {
-    dataCapacity_ = window_ + kChunkBytes;
-    // Eight spare bytes let match comparison read whole words at the end.
-    data_ = grab<std::uint8_t>(memory_, dataCapacity_ + 8);
+    // A window of history, a chunk and its look-ahead.
+    dataCapacity_ = window_ + kChunkBytes + kLookahead;
+    data_ = grab<std::uint8_t>(memory_, dataCapacity_);
     finderMemory_ = grab<std::uint8_t>(memory_, MatchFinder::tableBytes(windowBits_));
     cacheFirst_ = grab<std::uint32_t>(memory_, kChunkBytes + 1);
     cacheCapacity_ = kChunkBytes * kCachePerPosition;
@@ -82,9 +85,9 @@ void Encoder::destroy(Encoder* e) {
 
 void Encoder::startStream() {
     finder_.init(finderMemory_, windowBits_, tuning_.searchDepth, tuning_.niceLength);
-    std::memset(data_, 0, dataCapacity_ + 8);
+    std::memset(data_, 0, dataCapacity_);
     streamStart_ = window_;
-    base_ = end_ = streamStart_;
+    base_ = end_ = chunkStart_ = chunkEnd_ = streamStart_;
     pendingFrames_ = 0;
     sawShortFrame_ = false;
     headerWritten_ = false;
@@ -94,49 +97,54 @@ void Encoder::startStream() {
 }
 
 int Encoder::frame(const std::uint8_t* data, std::uint32_t size) {
-    if (size == 0 || size > kFrameSize || sawShortFrame_) {
+    if (size == 0 || size > kFrameSize || sawShortFrame_ ||
+        end_ - streamStart_ > kMaxStreamBytes - size) {
         return codecFailed;
     }
-    if (pendingFrames_ == 0 && end_ - base_ > window_) {
-        // Keep one window of history in front of the next chunk.
-        std::memmove(data_, data_ + (end_ - window_ - base_), window_);
-        base_ = end_ - window_;
-    }
-    if (pendingFrames_ == 0) {
-        chunkStart_ = end_;
+    if (end_ - base_ + size > dataCapacity_) {
+        // Keep one window of history in front of the frames not yet encoded.
+        std::uint32_t keep = chunkStart_ - window_;
+        std::memmove(data_, data_ + (keep - base_), end_ - keep);
+        base_ = keep;
     }
     std::uint8_t* dest = data_ + (end_ - base_);
     std::memcpy(dest, data, size);
     e8Translate(dest, size, end_ - streamStart_, std::int32_t(kE8TranslationSize));
     end_ += size;
     frameEnds_[pendingFrames_++] = end_ - streamStart_;
+    // A short frame is the folder's last: its end is the stream's end.
     sawShortFrame_ = size < kFrameSize;
-    if (pendingFrames_ == kChunkFrames) {
-        // A short frame is the folder's last: its end is the stream's end.
-        return encodeChunk(sawShortFrame_);
+    if (pendingFrames_ > kChunkFrames) {
+        // The newest frame is the chunk's look-ahead; it opens the next chunk.
+        int rc = encodeChunk(kChunkFrames, false);
+        if (rc != codecOk) {
+            return rc;
+        }
     }
-    return codecOk;
+    return sawShortFrame_ ? encodeChunk(pendingFrames_, true) : codecOk;
 }
 
 int Encoder::finish() {
-    int rc = pendingFrames_ ? encodeChunk(true) : codecOk;
+    int rc = pendingFrames_ ? encodeChunk(pendingFrames_, true) : codecOk;
     // The next frame, if any, starts a new folder's stream.
     startStream();
     return rc;
 }
 
-void Encoder::findMatches(std::uint32_t start, std::uint32_t end) {
+void Encoder::findMatches(std::uint32_t start, std::uint32_t stop, bool streamEnds) {
+    // The finder reads on into the look-ahead; matches past the chunk are cut by the parser.
+    const Span span{data_, base_, end_, streamEnds};
     Match found[kMaxMatchesPerPosition];
     std::uint32_t used = 0;
     std::uint32_t skipUntil = start;
-    for (std::uint32_t pos = start; pos < end; ++pos) {
+    for (std::uint32_t pos = start; pos < stop; ++pos) {
         std::uint32_t k = pos - start;
         cacheFirst_[k] = used;
         if (pos < skipUntil) {
-            finder_.skip(data_, base_, pos, end);
+            finder_.skip(span, pos);
             continue;
         }
-        unsigned count = finder_.find(data_, base_, pos, end, found);
+        unsigned count = finder_.find(span, pos, found);
         if (count == 0) {
             continue;
         }
@@ -154,7 +162,7 @@ void Encoder::findMatches(std::uint32_t start, std::uint32_t end) {
         std::memcpy(cacheMatches_ + used, found + (count - keep), keep * sizeof(Match));
         used += keep;
     }
-    cacheFirst_[end - start] = used;
+    cacheFirst_[stop - start] = used;
 }
 
 void Encoder::measureSegments(std::uint32_t start, const Item* items, unsigned count,
@@ -185,20 +193,24 @@ void Encoder::measureSegments(std::uint32_t start, const Item* items, unsigned c
 bool Encoder::storableEnd(std::uint32_t end, bool last) const {
     // Decoders disagree on the pad byte after an odd uncompressed block that ends
     // the stream, so such a block is never written.
-    return !(last && end == end_ && ((end_ - streamStart_) & 1));
+    return !(last && end == chunkEnd_ && ((chunkEnd_ - streamStart_) & 1));
 }
 
 unsigned Encoder::segmentAt(std::uint32_t pos) const {
     std::uint32_t rel = pos - chunkStart_;
-    return rel >= end_ - chunkStart_ ? segments_.count : rel / kSegmentSize;
+    return rel >= chunkEnd_ - chunkStart_ ? segments_.count : rel / kSegmentSize;
 }
 
-int Encoder::encodeChunk(bool last) {
+// Encodes the first `frames` pending frames; last when they end the stream.
+int Encoder::encodeChunk(unsigned frames, bool last) {
     std::uint32_t start = chunkStart_;
-    std::uint32_t size = end_ - start;
-    frameEnds_[pendingFrames_] = 0xFFFFFFFFu;
+    chunkEnd_ = streamStart_ + frameEnds_[frames - 1];
+    std::uint32_t size = chunkEnd_ - start;
+    if (frames == pendingFrames_) {
+        frameEnds_[frames] = 0xFFFFFFFFu;
+    }
 
-    findMatches(start, end_);
+    findMatches(start, chunkEnd_, last || sawShortFrame_);
 
     // A first parse with the codes of the previous chunk shows where the
     // statistics change.
@@ -208,12 +220,13 @@ int Encoder::encodeChunk(bool last) {
                   start,
                   {cacheFirst_, cacheMatches_},
                   nodes_,
-                  tuning_.niceLength};
+                  tuning_.niceLength,
+                  finder_.maxOffset};
     Repeats reps = reps_;
     if (!haveModel_) {
         model_->initial(data_ + (start - base_), size);
     }
-    unsigned count = parser.parse(start, end_, *model_, reps, items_);
+    unsigned count = parser.parse(start, chunkEnd_, *model_, reps, items_);
 
     Segments& seg = segments_;
     seg.count = (size + kSegmentSize - 1) / kSegmentSize;
@@ -222,7 +235,7 @@ int Encoder::encodeChunk(bool last) {
         seg.start[s] = at < size ? at : size;
         seg.frameStart[s] = at % kFrameSize == 0 || at >= size;
     }
-    seg.storableEnd = storableEnd(end_, last);
+    seg.storableEnd = storableEnd(chunkEnd_, last);
     measureSegments(start, items_, count, seg);
     BlockPlan plan;
     planBlocks(seg, plan);
@@ -241,11 +254,11 @@ int Encoder::encodeChunk(bool last) {
         FrameCutter cutter{frameEnds_, cuts_, 0};
         encodeBlocks(out, cutter, plan, last);
         bool fits = !out.overflowed();
-        for (unsigned f = 0; f < pendingFrames_ && fits; ++f) {
+        for (unsigned f = 0; f < frames && fits; ++f) {
             std::uint32_t from = f ? cuts_[f - 1] : 0;
             fits = cuts_[f] - from <= tuning_.frameLimit;
         }
-        if (fits || plan.count == pendingFrames_) {
+        if (fits || plan.count == frames) {
             // One block per frame is never larger than the frame stored.
             break;
         }
@@ -254,25 +267,30 @@ int Encoder::encodeChunk(bool last) {
         *history_ = *savedHistory_;
         reps_ = savedReps;
         headerWritten_ = savedHeader;
-        plan.count = pendingFrames_;
+        plan.count = frames;
         plan.start[0] = 0;
-        for (unsigned f = 0; f < pendingFrames_; ++f) {
+        for (unsigned f = 0; f < frames; ++f) {
             plan.start[f + 1] = frameEnds_[f] - (start - streamStart_);
             plan.stored[f] = false;
         }
     }
 
-    unsigned frames = pendingFrames_;
-    pendingFrames_ = 0;
+    std::uint32_t ends[kChunkFrames];
+    std::memcpy(ends, frameEnds_, frames * sizeof(ends[0]));
+    pendingFrames_ -= frames;
+    for (unsigned f = 0; f < pendingFrames_; ++f) {
+        frameEnds_[f] = frameEnds_[frames + f];
+    }
+    chunkStart_ = chunkEnd_;
     std::uint32_t from = 0;
     std::uint32_t frameStart = start - streamStart_;
     for (unsigned f = 0; f < frames; ++f) {
-        int rc = sink_.emit(sink_.opaque, out_ + from, cuts_[f] - from, frameEnds_[f] - frameStart);
+        int rc = sink_.emit(sink_.opaque, out_ + from, cuts_[f] - from, ends[f] - frameStart);
         if (rc) {
             return rc;
         }
         from = cuts_[f];
-        frameStart = frameEnds_[f];
+        frameStart = ends[f];
     }
     return codecOk;
 }
@@ -284,7 +302,7 @@ void Encoder::encodeBlocks(BitWriter& out, FrameCutter& cutter, const BlockPlan&
         // Uncompressed blocks hold whole frames: they then start on a fresh
         // word where no decoder doubts the alignment.
         bool frameAligned = (from - streamStart_) % kFrameSize == 0 &&
-                            ((to - streamStart_) % kFrameSize == 0 || to == end_);
+                            ((to - streamStart_) % kFrameSize == 0 || to == chunkEnd_);
         bool storable = frameAligned && storableEnd(to, last);
         if (plan.stored[b] && storable) {
             writeUncompressedBlock(out, cutter, data_ + (from - base_), from - streamStart_,
@@ -303,7 +321,8 @@ void Encoder::encodeCompressed(BitWriter& out, FrameCutter& cutter, std::uint32_
                   chunkStart_,
                   {cacheFirst_, cacheMatches_},
                   nodes_,
-                  tuning_.niceLength};
+                  tuning_.niceLength,
+                  finder_.maxOffset};
     const std::uint8_t* data = data_ + (from - base_);
 
     // Start from what the chunk's first parse saw in this range.

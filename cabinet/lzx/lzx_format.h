@@ -6,6 +6,13 @@
 
 namespace kp::cab::lzx {
 
+// Windows of 2^15 to 2^21 bytes.
+constexpr unsigned kMinWindowBits = 15;
+constexpr unsigned kMaxWindowBits = 21;
+constexpr bool windowBitsValid(unsigned bits) {
+    return bits >= kMinWindowBits && bits <= kMaxWindowBits;
+}
+
 constexpr unsigned kMinMatch = 2;
 constexpr unsigned kMaxMatch = 257;
 constexpr unsigned kNumChars = 256;
@@ -32,9 +39,12 @@ constexpr unsigned slotsForWindow(unsigned windowBits) {
     return windowBits == 21 ? 50 : windowBits == 20 ? 42 : 30 + (windowBits - 15) * 2;
 }
 
-// Offsets reach back at most the window minus three bytes.
+// The format lets a match reach back the window minus three bytes, but 7-Zip's
+// decoder (Debian 12 ships 26.02) copies a few bytes past the end of each match
+// into the oldest history and so reads wrong bytes at exactly that distance.
+// One byte less costs nothing measurable.
 constexpr std::uint32_t maxOffset(unsigned windowBits) {
-    return (1u << windowBits) - 3;
+    return (1u << windowBits) - 4;
 }
 
 constexpr unsigned slotExtraBits(unsigned slot) {

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "lzx_format.h"
+#include "../checks.h"
 
 namespace kp::cab::lzx {
 
@@ -31,21 +31,55 @@ void MatchFinder::init(void* memory, unsigned windowBits, unsigned searchDepth,
     nice = niceLength;
 }
 
-unsigned MatchFinder::find(const std::uint8_t* data, std::uint32_t base, std::uint32_t pos,
-                           std::uint32_t end, Match* out) {
-    return search<true>(data, base, pos, end, out);
+unsigned MatchFinder::find(const Span& span, std::uint32_t pos, Match* out) {
+    unsigned count = search<true>(span, pos, out);
+    if constexpr (kExpensiveChecks) {
+        check(span, pos, out, count);
+    }
+    return count;
 }
 
-void MatchFinder::skip(const std::uint8_t* data, std::uint32_t base, std::uint32_t pos,
-                       std::uint32_t end) {
-    search<false>(data, base, pos, end, nullptr);
+void MatchFinder::skip(const Span& span, std::uint32_t pos) {
+    search<false>(span, pos, nullptr);
+}
+
+void MatchFinder::check(const Span& span, std::uint32_t pos, const Match* out,
+                        unsigned count) const {
+    const std::uint32_t streamStart = windowMask + 1;
+    unsigned previous = 1;
+    for (unsigned i = 0; i < count; ++i) {
+        unsigned len = matchLength(out[i]);
+        std::uint32_t offset = matchOffset(out[i]);
+        if (len <= previous || len > kMaxMatch || len > span.end - pos) {
+            invariantBroken("match finder: match length out of order or range", pos - streamStart,
+                            len, previous);
+        }
+        if (offset == 0 || offset > maxOffset || offset > pos - streamStart ||
+            pos - offset < span.base) {
+            invariantBroken("match finder: offset out of reach", pos - streamStart, offset, len);
+        }
+        const std::uint8_t* cur = span.data + (pos - span.base);
+        unsigned real = commonLength(cur - offset, cur, 0, len);
+        if (real != len) {
+            invariantBroken("match finder: false match (length, bytes equal)", pos - streamStart,
+                            len, real);
+        }
+        previous = len;
+    }
 }
 
 template <bool report>
-unsigned MatchFinder::search(const std::uint8_t* data, std::uint32_t base, std::uint32_t pos,
-                             std::uint32_t end, Match* out) {
+unsigned MatchFinder::search(const Span& span, std::uint32_t pos, Match* out) {
+    if constexpr (kExpensiveChecks) {
+        if (!span.streamEnds && span.end - pos < nice) {
+            invariantBroken("match finder: too few bytes ahead before the stream's end",
+                            pos - (windowMask + 1), span.end - pos, nice);
+        }
+    }
+    const std::uint8_t* data = span.data;
+    const std::uint32_t base = span.base;
     const std::uint8_t* cur = data + (pos - base);
-    std::uint32_t avail = end - pos;
+    std::uint32_t avail = span.end - pos;
     unsigned maxLen = avail < kMaxMatch ? avail : kMaxMatch;
     unsigned count = 0;
     if (maxLen < 3) {
@@ -76,6 +110,7 @@ unsigned MatchFinder::search(const std::uint8_t* data, std::uint32_t base, std::
     std::uint32_t& head = hash3[hash3Of(cur)];
     std::uint32_t node = head;
     head = pos;
+    // Only short of the stream's end is the limit below nice (see Span).
     unsigned limit = maxLen < nice ? maxLen : nice;
     std::uint32_t* lessSide = &tree[2 * (pos & windowMask)];
     std::uint32_t* moreSide = lessSide + 1;
@@ -89,6 +124,10 @@ unsigned MatchFinder::search(const std::uint8_t* data, std::uint32_t base, std::
         }
         const std::uint8_t* match = data + (node - base);
         std::uint32_t* children = &tree[2 * (node & windowMask)];
+        // The subtree below lies, in the tree's order, between the last node
+        // found smaller than cur (sharing lessLen bytes with it) and the last
+        // found greater (moreLen bytes); everything between two strings shares
+        // their common prefix with cur, so those bytes need no comparing.
         unsigned len = commonLength(match, cur, lessLen < moreLen ? lessLen : moreLen, limit);
         if (len > best) {
             best = len;
@@ -122,9 +161,7 @@ unsigned MatchFinder::search(const std::uint8_t* data, std::uint32_t base, std::
     return count;
 }
 
-template unsigned MatchFinder::search<true>(const std::uint8_t*, std::uint32_t, std::uint32_t,
-                                            std::uint32_t, Match*);
-template unsigned MatchFinder::search<false>(const std::uint8_t*, std::uint32_t, std::uint32_t,
-                                             std::uint32_t, Match*);
+template unsigned MatchFinder::search<true>(const Span&, std::uint32_t, Match*);
+template unsigned MatchFinder::search<false>(const Span&, std::uint32_t, Match*);
 
 } // namespace kp::cab::lzx

@@ -3,6 +3,8 @@
 #include <cmath>
 #include <cstring>
 
+#include "../checks.h"
+
 namespace kp::cab::lzx {
 
 namespace {
@@ -238,8 +240,49 @@ unsigned Parser::parse(std::uint32_t start, std::uint32_t end, const CostModel& 
         items[i] = items[count - 1 - i];
         items[count - 1 - i] = t;
     }
+    if constexpr (kExpensiveChecks) {
+        check(start, end, reps, nodes[n].reps, items, count);
+    }
     reps = nodes[n].reps;
     return count;
+}
+
+void Parser::check(std::uint32_t start, std::uint32_t end, Repeats reps, const Repeats& after,
+                   const Item* items, unsigned count) const {
+    std::uint32_t pos = start;
+    for (unsigned i = 0; i < count; ++i) {
+        std::uint32_t streamPos = pos - streamStart;
+        std::uint32_t len = items[i].length;
+        if (len == 0 || len > end - pos || (len > 1 && len < kMinMatch) || len > kMaxMatch) {
+            invariantBroken("parser: item length out of range", streamPos, len, end - pos);
+        }
+        if (len > 1) {
+            std::uint32_t formatted = items[i].offset;
+            std::uint32_t offset = formatted < kNumRepeats ? reps.r[formatted] : formatted - 2;
+            reps = afterMatch(reps, formatted, offset);
+            if (offset == 0 || offset > maxOffset || offset > streamPos) {
+                invariantBroken("parser: offset out of reach", streamPos, offset, formatted);
+            }
+            if (streamPos % kFrame + len > kFrame) {
+                invariantBroken("parser: match crosses a frame boundary", streamPos, len, offset);
+            }
+            const std::uint8_t* cur = data + (pos - base);
+            unsigned real = commonLength(cur - offset, cur, 0, len);
+            if (real != len) {
+                invariantBroken("parser: false match (length, bytes equal)", streamPos, len, real);
+            }
+        }
+        pos += len;
+    }
+    if (pos != end) {
+        invariantBroken("parser: items do not cover the block", pos - streamStart, pos, end);
+    }
+    for (unsigned j = 0; j < kNumRepeats; ++j) {
+        if (reps.r[j] != after.r[j]) {
+            invariantBroken("parser: repeated offsets differ from the decoder's", end - streamStart,
+                            reps.r[j], after.r[j]);
+        }
+    }
 }
 
 } // namespace kp::cab::lzx

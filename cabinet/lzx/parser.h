@@ -64,12 +64,19 @@ struct Parser {
     MatchCache cache;
     ParseNode* nodes; // block length + 1
     unsigned nice;
+    std::uint32_t maxOffset; // of the window
 
     // Parses positions [start, end), which lie in one chunk; reps enter as the
     // block's initial repeated offsets and leave as its final ones. items needs
     // end - start entries; returns how many it used.
     unsigned parse(std::uint32_t start, std::uint32_t end, const CostModel& costs, Repeats& reps,
                    Item* items) const;
+
+    // Stops the program unless the items cover [start, end), every match copies
+    // what the data holds, from within the stream and the window, inside one
+    // frame, and the repeated offsets a decoder keeps end as `after`.
+    void check(std::uint32_t start, std::uint32_t end, Repeats reps, const Repeats& after,
+               const Item* items, unsigned count) const;
 };
 
 } // namespace kp::cab::lzx

@@ -111,6 +111,25 @@ TEST_P(LzxWindow, DataLongerThanTheWindow) {
     finish(h, "long.cab");
 }
 
+// Stretches that repeat, slightly changed, from exactly the window minus three
+// bytes back (the format's limit, which 7-Zip misreads) and minus four.
+TEST_P(LzxWindow, RepeatsFromTheFarthestReachExtractEverywhere) {
+    std::size_t window = std::size_t(1) << GetParam();
+    auto bytes = randomBytes(window - 3, 9);
+    auto noise = randomBytes(40000, 10);
+    for (std::size_t distance : {window - 3, window - 4}) {
+        for (std::size_t i = 0; i < 20000; ++i) {
+            std::uint8_t b = bytes[bytes.size() - distance];
+            bytes.push_back(noise[i] % 31 == 0 ? noise[i] : b);
+        }
+    }
+    CCAB ccab = client.cabinet("far.cab");
+    HFCI h = client.create(ccab);
+    ASSERT_NE(h, nullptr);
+    add(h, "far.bin", bytes);
+    finish(h, "far.cab");
+}
+
 TEST_P(LzxWindow, ManyFilesAndSeveralFolders) {
     CCAB ccab = client.cabinet("many.cab");
     HFCI h = client.create(ccab);

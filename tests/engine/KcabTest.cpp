@@ -186,9 +186,9 @@ TEST_F(KcabTest, CommandLineMistakesExitWithTwo) {
 TEST_F(KcabTest, HelpDocumentsEveryOption) {
     KcabResult result = run({"--help"});
     EXPECT_EQ(result.exitCode, 0);
-    for (const char* option :
-         {"Usage: kcab", "-o,", "-r,", "-m,", "lzx[:15..21]", "--folder-size", "--cabinet-size",
-          "OUT2.cab", "--paths", "relative", "full", "none", "-f,", "-q,", "Exit status"}) {
+    for (const char* option : {"Usage: kcab", "-o,", "-r,", "-m,", "lzx[:15..21]", "--folder-size",
+                               "--cabinet-size", "OUT2.cab", "--paths", "relative", "full", "none",
+                               "-f,", "-q,", "--verify", "Exit status"}) {
         EXPECT_NE(result.out.find(option), std::string::npos) << option;
     }
 }

@@ -29,6 +29,10 @@ Options:
                             none      the file name alone
   -f, --force             replace existing cabinets (without it, an existing
                           OUT.cab is an error)
+      --verify            after writing, read the cabinets back with an
+                          independent decoder (libmspack) and compare every
+                          file's name, size, date and bytes with its source;
+                          any difference is an error naming the file
   -q, --quiet             no progress and no summary; errors are still shown
   -h, --help              show this text
 
@@ -183,6 +187,8 @@ bool parseKcabOptions(const std::vector<std::string>& arguments, KcabOptions& op
             options.replace = true;
         } else if (name == "-q" || name == "--quiet") {
             options.quiet = true;
+        } else if (name == "--verify") {
+            options.verify = true;
         } else if (name == "-o" || name == "--output") {
             if (!needValue()) {
                 return false;

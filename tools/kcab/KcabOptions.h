@@ -15,6 +15,7 @@ struct KcabOptions {
     bool recursive = false;
     bool replace = false;
     bool quiet = false;
+    bool verify = false;
     bool help = false;
     TCompressionType method = ctLzx;
     int lzxWindow = 21;

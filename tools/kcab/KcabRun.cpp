@@ -4,6 +4,7 @@
 #include "KcabOptions.h"
 #include "KcabProgress.h"
 #include "KcabSfx.h"
+#include "KcabVerify.h"
 #include "engine/kFwCAB.h"
 #include "platform/CurrentDirectory.h"
 #include "platform/Files.h"
@@ -85,6 +86,15 @@ public:
             }
             return kKcabNotWritten;
         }
+        if (options.verify && !verify()) {
+            removeOwnCabinets();
+            if (interrupted) {
+                err << "kcab: interrupted; no cabinet written\n";
+                return kKcabInterrupted;
+            }
+            err << "kcab: " << options.output << ": does not hold what was packed; removed\n";
+            return kKcabNotWritten;
+        }
         if (cab.FilesHandled() == 0) {
             err << "kcab: warning: " << options.output
                 << ": no files packed; most extractors refuse an empty cabinet\n";
@@ -99,6 +109,7 @@ private:
     void onMajorStatus(int percent, bool& abort) {
         if (cab.FilesHandled() > reportedFiles) {
             reportedFiles = cab.FilesHandled();
+            packed.push_back({cab.CurrentFile(), cab.CurrentStoredName()});
             progress.fileDone(cab.CurrentFile(), percent);
         }
         if (ownCabinets.empty()) {
@@ -165,6 +176,19 @@ private:
         }
     }
 
+    // Reads the cabinets back and compares every file with its source.
+    bool verify() {
+        std::vector<std::string> problems = verifyKcabCabinets(ownCabinets, packed, interrupt);
+        if (interrupt.load()) {
+            interrupted = true;
+            return false;
+        }
+        for (const std::string& problem : problems) {
+            err << problem << '\n';
+        }
+        return problems.empty();
+    }
+
     void removeOwnCabinets() {
         for (const std::string& path : ownCabinets) {
             deleteFile(path);
@@ -189,6 +213,7 @@ private:
     KcabProgress progress;
     tkFwCAB cab;
     std::vector<std::string> ownCabinets;
+    std::vector<KcabPacked> packed; // in the order the builder added them
     std::int32_t reportedFiles = 0;
     bool failed = false;
     bool interrupted = false;
