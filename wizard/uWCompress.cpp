@@ -2,12 +2,20 @@
 
 #include "FormLoading.h"
 #include "MessageBox.h"
+#include "ProcessMessages.h"
 #include "ProgramFolder.h"
 #include "SelectionLists.h"
 #include "StringConvert.h"
 #include "platform/CurrentDirectory.h"
+#include "platform/FileCopy.h"
 #include "platform/Files.h"
+#include "platform/LastError.h"
+#include "platform/ProgramStart.h"
+#include "platform/ResourceUpdate.h"
+#include "platform/TextEncoding.h"
+#include "platform/WholeFiles.h"
 
+#include <QCloseEvent>
 #include <QCoreApplication>
 #include <QFileDialog>
 #include <QScreen>
@@ -15,6 +23,7 @@
 #include <QTimer>
 
 #include <functional>
+#include <limits>
 #include <memory>
 #include <utility>
 
@@ -38,6 +47,16 @@ std::string FolderSelection;
 namespace {
 
 constexpr char kClipFile[] = "solefile.avi";
+constexpr char kWindowsStub[] = "kstub16.exe";
+constexpr char kDosStub[] = "kstub08.exe";
+constexpr char kDefaultPrompt[] = "Remove files from cabinet?";
+
+// The code the platform step that just failed left; never 0, so that a failure can
+// never be taken for success.
+std::uint32_t FailureCode() {
+    const std::uint32_t code = platform::lastError();
+    return code != platform::kErrorSuccess ? code : platform::kErrorGenFailure;
+}
 
 void SetUpFolderBrowser(TBrowseFolder& browser, const char* name, const char* title,
                         const char* caption) {
@@ -161,6 +180,14 @@ void TcWizard::SetUpComponents() {
     Timer->setObjectName(QStringLiteral("Timer"));
     Timer->setInterval(100);
 
+    save = new TSaveDialog(this);
+    save->setObjectName(QStringLiteral("save"));
+    save->setTitle("Choose a Name for Self Extracting File:");
+    save->setDefaultExt("EXE");
+    // Names are case-sensitive here: both spellings of the extension are executables.
+    save->setFilter({"Executable Files (*.EXE *.exe)", "All Files (*)"});
+    save->setPathMustExist(true);
+
     cab.setName("cab");
     cab.setFolderSize(831415);
     cab.setDiskSize(2147483647);
@@ -231,6 +258,17 @@ void TcWizard::showEvent(QShowEvent* event) {
         move(screen()->availableGeometry().center() - rect().center());
     }
     QWidget::showEvent(event);
+}
+
+void TcWizard::closeEvent(QCloseEvent* event) {
+    // The build runs inside Next's click and lets the window handle messages on its
+    // way; the window must outlive it, so the close waits for its end.
+    if (buildUnderWay_) {
+        closeWhenDone_ = true;
+        event->ignore();
+        return;
+    }
+    QWidget::closeEvent(event);
 }
 
 void TcWizard::FormCreate(QObject* /*Sender*/) {
@@ -391,10 +429,139 @@ void TcWizard::AddDropped(const std::vector<std::string>& Names) {
     ShowStep();
 }
 
+void TcWizard::EnableWizardButtons(bool enabled) {
+    wnext->setEnabled(enabled);
+    wcancel->setEnabled(enabled);
+    wback->setEnabled(enabled);
+}
+
+// The build stops at the first step that fails and reports that step's code. Once the
+// target holds bytes of this build, a failure removes it again: a stub without its
+// cabinet must not be mistaken for a self-extractor.
 void TcWizard::BuildSelfExtractor() {
-    // Waits for the self-extractor creation: copy the stub to xName's file, write the
-    // cabinet and the description into it, and show the Cool page (or, on failure, the
-    // error box and the Welcome page).
+    const std::string target = xName->FileName();
+    buildUnderWay_ = true;
+    bool targetWritten = false;
+    // The build lets the window handle messages; a new name chosen meanwhile would not
+    // be the file that was built.
+    BitBtn1->setEnabled(false);
+
+    moment1->show();
+    EnableWizardButtons(false);
+    ProcessMessages();
+    std::uint32_t code = WriteWindowsSelfExtractor(target, targetWritten);
+    moment1->hide();
+    moment2->hide();
+    EnableWizardButtons(true);
+
+    if (code == platform::kErrorCallNotImplemented) {
+        MessageBox("Your version of Windows does not support resource updating, which is "
+                   "required by Pellix.\r"
+                   "A DOS based self extracting cabinet will be created instead of a Windows "
+                   "based self extracting cabinet.",
+                   "Non-NT Windows Version", MessageIcon::Information, MessageButtons::OK);
+        moment1->show();
+        EnableWizardButtons(false);
+        ProcessMessages();
+        code = WriteDosSelfExtractor(target);
+        moment1->hide();
+        moment2->hide();
+        EnableWizardButtons(true);
+    }
+
+    if (code != platform::kErrorSuccess) {
+        if (targetWritten) {
+            platform::deleteFile(target);
+        }
+        MessageBox("Error Code: " + std::to_string(code) + "\rPlease try again!",
+                   "Self Extract Complications", MessageIcon::Error, MessageButtons::OK);
+        Step = 1;
+    } else {
+        Step = 8;
+    }
+    BitBtn1->setEnabled(true);
+    ShowStep();
+    buildUnderWay_ = false;
+    if (closeWhenDone_) {
+        close();
+    }
+}
+
+std::uint32_t TcWizard::WriteWindowsSelfExtractor(const std::string& target, bool& targetWritten) {
+    using namespace platform;
+    std::vector<std::uint8_t> cabinet;
+    if (!readWholeFile(SpoolCabFile, cabinet)) {
+        return FailureCode();
+    }
+    if (cabinet.size() > std::numeric_limits<std::uint32_t>::max()) {
+        return kErrorFileTooLarge;
+    }
+    if (!copyFile(ProgramFolder() + kWindowsStub, target, false)) {
+        return FailureCode();
+    }
+    targetWritten = true;
+
+    moment2->show();
+    ProcessMessages();
+    const ResourceUpdateHandle update = beginUpdateResource(target, false);
+    if (update == kNoResourceUpdate) {
+        return FailureCode();
+    }
+    const auto discard = [update] {
+        const std::uint32_t code = FailureCode();
+        endUpdateResource(update, true);
+        return code;
+    };
+    if (!updateResource(update, kResourceTypeRcData, "CABINET", kLanguageEnglishNeutral,
+                        cabinet.data(), static_cast<std::uint32_t>(cabinet.size()))) {
+        return discard();
+    }
+    std::vector<std::uint8_t>().swap(cabinet); // the resource holds its own copy now
+
+    // An empty description stays filled in for later builds.
+    if (cDescribe->text().isEmpty()) {
+        cDescribe->setText(QString::fromLatin1(kDefaultPrompt));
+    }
+    // The stub reads its question as Windows-1252 text ending in a zero byte.
+    const std::string prompt = utf8ToWindows1252(ToStdString(cDescribe->text()));
+    if (!updateResource(update, kResourceTypeRcData, "UPROMPT", kLanguageEnglishNeutral,
+                        prompt.c_str(), static_cast<std::uint32_t>(prompt.size() + 1))) {
+        return discard();
+    }
+    if (!endUpdateResource(update, false)) {
+        return FailureCode();
+    }
+    return kErrorSuccess;
+}
+
+// The DOS stub's bytes followed directly by the cabinet's. The stub is read before the
+// target is opened, so a missing stub writes nothing.
+std::uint32_t TcWizard::WriteDosSelfExtractor(const std::string& target) {
+    using namespace platform;
+    std::vector<std::uint8_t> bytes;
+    if (!readWholeFile(ProgramFolder() + kDosStub, bytes)) {
+        return FailureCode();
+    }
+    const FileHandle out = openFile(target, FileAccess::Write, FileDisposition::CreateAlways);
+    if (out == kInvalidHandle) {
+        return FailureCode();
+    }
+    bool written = writeAll(out, bytes.data(), bytes.size());
+    std::vector<std::uint8_t>().swap(bytes);
+    if (written) {
+        ProcessMessages();
+        written = readWholeFile(SpoolCabFile, bytes);
+    }
+    if (written) {
+        moment2->show();
+        ProcessMessages();
+        written = writeAll(out, bytes.data(), bytes.size());
+    }
+    const std::uint32_t code = written ? kErrorSuccess : FailureCode();
+    if (!closeFile(out) && written) {
+        return FailureCode();
+    }
+    return code;
 }
 
 void TcWizard::cbTreeClick(QObject* /*Sender*/) {
@@ -516,12 +683,14 @@ void TcWizard::cabErrorNotify(tkFwCAB* /*Sender*/, int /*ErrID*/, int /*APICode*
 }
 
 void TcWizard::BitBtn1Click(QObject* /*Sender*/) {
-    // Waits for the self-extractor creation: run the save dialog and put the chosen
-    // name in xName.
+    if (save->Execute()) {
+        xName->setFileName(save->FileName());
+    }
 }
 
 void TcWizard::Button3Click(QObject* /*Sender*/) {
-    // Waits for the self-extractor creation: start xName's file as a program.
+    // Started as a test run the wizard does not follow; its outcome is the user's to see.
+    platform::startProgram(xName->FileName(), platform::kShowNormal);
 }
 
 } // namespace kp

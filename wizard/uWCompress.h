@@ -3,6 +3,7 @@
 
 #include "BrowseFolder.h"
 #include "FileDrop.h"
+#include "SaveDialog.h"
 #include "engine/kFwCAB.h"
 #include "ui_cWizard.h"
 
@@ -46,6 +47,7 @@ public:
     QFileDialog* bFiles = nullptr;
     TFileDrop* dd = nullptr;
     QTimer* Timer = nullptr;
+    TSaveDialog* save = nullptr;
     tkFwCAB cab;
 
     void wcancelClick(QObject* Sender);
@@ -99,6 +101,8 @@ public:
 
 protected:
     void showEvent(QShowEvent* event) override;
+    // Closing while the self-extractor is being built waits for the build to end.
+    void closeEvent(QCloseEvent* event) override;
 
 private:
     void SetUpComponents();
@@ -106,9 +110,17 @@ private:
     // Makes the page of that name the current page of Steps, under its heading and
     // with its picture beside it.
     void ShowPage(const QString& heading, const char* name, QWidget* picture);
+    // Back, Next and Close together, which long steps disable while they work.
+    void EnableWizardButtons(bool enabled);
+    // The two ways of BuildSelfExtractor; each returns 0 or the code of the step that
+    // failed, and sets targetWritten once the target holds bytes of this build.
+    std::uint32_t WriteWindowsSelfExtractor(const std::string& target, bool& targetWritten);
+    std::uint32_t WriteDosSelfExtractor(const std::string& target);
 
     std::vector<std::string> commandLine_;
     bool placed_ = false;
+    bool buildUnderWay_ = false;
+    bool closeWhenDone_ = false;
 };
 
 } // namespace kp
