@@ -162,7 +162,12 @@ private:
         failed = true;
         std::string subject = options.output;
         if (text == CabErrorText(ERF{FCIERR_TEMP_FILE, 0, 0})) {
-            subject = tempFolder(); // where the temporary files go, not the cabinet
+            // Where the temporary files go, not the cabinet; the service's record has
+            // no system code for a name it could not get, the platform's last error has.
+            if (apiCode == 0) {
+                apiCode = static_cast<int>(lastError());
+            }
+            subject = tempFolder();
         } else if (errId == kErrAddOrFlush && cab.Phase() == BuildPhase::Adding &&
                    !cab.CurrentFile().empty()) {
             subject = cab.CurrentFile();
