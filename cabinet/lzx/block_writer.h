@@ -10,6 +10,14 @@
 
 namespace kp::cab::lzx {
 
+// Every block starts with its type and its uncompressed size.
+constexpr unsigned kBlockHeaderBits = 3 + 24;
+// The aligned tree, eight lengths of three bits, that an aligned block adds.
+constexpr unsigned kAlignedTreeBits = 3 * kNumAlignedSymbols;
+// What an uncompressed block adds to its bytes at the most: the header, one to
+// sixteen bits of padding and the repeated offsets (an odd block's pad byte aside).
+constexpr unsigned kUncompressedOverheadBits = kBlockHeaderBits + 16 + 32 * kNumRepeats;
+
 struct Codes {
     std::uint8_t mainLengths[kMaxMainSymbols];
     std::uint16_t mainCodes[kMaxMainSymbols];
