@@ -56,11 +56,16 @@ std::uint64_t treeCost(const Codes& codes, const TreeHistory& history, unsigned 
 void symbolCosts(const Item* items, unsigned count, const std::uint8_t* data, const Codes& codes,
                  std::uint64_t* verbatim, std::uint64_t* aligned);
 
+// The items cover exactly the block's `size` bytes (under 2^24), which start at
+// data, at streamPos in the stream, where the cutter looks for frame ends. The
+// trees go out as changes against history, which then holds the block's lengths.
 void writeCompressedBlock(BitWriter& out, FrameCutter& cutter, BlockType type, const Item* items,
                           unsigned count, const std::uint8_t* data, std::uint32_t streamPos,
                           std::uint32_t size, const Codes& codes, TreeHistory& history,
                           unsigned numMain);
 
+// The block stores the repeated offsets a decoder continues with after it: reps
+// must be those in force where the block starts, which it leaves unchanged.
 void writeUncompressedBlock(BitWriter& out, FrameCutter& cutter, const std::uint8_t* data,
                             std::uint32_t streamPos, std::uint32_t size, const Repeats& reps);
 
