@@ -56,11 +56,11 @@ void CostModel::fromLengths(const std::uint8_t* mainLengths, const std::uint8_t*
 }
 
 void CostModel::initial(const std::uint8_t* data, std::uint32_t size) {
-    std::uint32_t freq[256] = {};
+    std::uint32_t freq[kNumChars] = {};
     for (std::uint32_t i = 0; i < size; ++i) {
         ++freq[data[i]];
     }
-    for (unsigned s = 0; s < 256; ++s) {
+    for (unsigned s = 0; s < kNumChars; ++s) {
         double bits = freq[s] ? std::log2(double(size) / freq[s]) : 12.0;
         bits = bits < 1 ? 1 : bits > 15 ? 15 : bits;
         main[s] = std::uint32_t(bits + 0.5);
