@@ -2,6 +2,7 @@
 
 #include "StringConvert.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QDropEvent>
 #include <QMimeData>
@@ -37,7 +38,12 @@ void TFileDrop::setDropControl(QWidget* control) {
 
 void TFileDrop::HookDropControl() {
     controlAcceptedDropsBefore_ = dropControl_->acceptDrops();
-    dropControl_->installEventFilter(this);
+    // Drags reach the widget under the cursor that takes drops, which may be a control
+    // inside the drop control (an edit box would take the names as text), so the drags
+    // of every widget pass here first.
+    if (QCoreApplication::instance() != nullptr) {
+        QCoreApplication::instance()->installEventFilter(this);
+    }
     // A control that goes away first must not leave a dangling hook behind.
     controlDestroyed_ = connect(dropControl_, &QObject::destroyed, this, [this] {
         dropControl_ = nullptr;
@@ -50,7 +56,9 @@ void TFileDrop::UnhookDropControl() {
         return;
     }
     disconnect(controlDestroyed_);
-    dropControl_->removeEventFilter(this);
+    if (QCoreApplication::instance() != nullptr) {
+        QCoreApplication::instance()->removeEventFilter(this);
+    }
     dropControl_->setAcceptDrops(controlAcceptedDropsBefore_);
     dropControl_ = nullptr;
 }
@@ -96,32 +104,28 @@ bool TFileDrop::TakesDrop(QDropEvent* event) const {
     return true;
 }
 
+bool TFileDrop::IsOnDropControl(QObject* watched) const {
+    auto* widget = qobject_cast<QWidget*>(watched);
+    return widget != nullptr && dropControl_ != nullptr &&
+           (widget == dropControl_ || dropControl_->isAncestorOf(widget));
+}
+
 bool TFileDrop::eventFilter(QObject* watched, QEvent* event) {
-    if (watched != dropControl_) {
+    const QEvent::Type type = event->type();
+    if ((type != QEvent::DragEnter && type != QEvent::DragMove && type != QEvent::Drop) ||
+        !IsOnDropControl(watched)) {
         return false;
     }
-    switch (event->type()) {
-    case QEvent::DragEnter:
-    case QEvent::DragMove: {
-        auto* drag = static_cast<QDragMoveEvent*>(event);
-        if (!TakesDrop(drag)) {
-            return false;
-        }
-        drag->accept();
-        return true;
+    // Entering and moving are drop events too; their answer is whether a drop is taken.
+    auto* drop = static_cast<QDropEvent*>(event);
+    if (!TakesDrop(drop)) {
+        return false;
     }
-    case QEvent::Drop: {
-        auto* drop = static_cast<QDropEvent*>(event);
-        if (!TakesDrop(drop)) {
-            return false;
-        }
-        drop->accept();
+    drop->accept();
+    if (type == QEvent::Drop) {
         DropFiles(DroppedPaths(drop->mimeData()));
-        return true;
     }
-    default:
-        return false;
-    }
+    return true;
 }
 
 void TFileDrop::DropFiles(std::vector<std::string> paths) {

@@ -45,6 +45,8 @@ private:
     void HookDropControl();
     void UnhookDropControl();
     void TellControlWhetherItAcceptsDrops();
+    // Whether watched is the drop control or a widget inside it.
+    bool IsOnDropControl(QObject* watched) const;
     bool TakesDrop(QDropEvent* event) const;
     void DropFiles(std::vector<std::string> paths);
 

@@ -2,14 +2,29 @@
 
 #include "FormLoading.h"
 #include "MessageBox.h"
+#include "ProcessMessages.h"
 #include "ProgramFolder.h"
+#include "SelectionLists.h"
 #include "StringConvert.h"
+#include "platform/CurrentDirectory.h"
+#include "platform/FileCopy.h"
 #include "platform/Files.h"
+#include "platform/LastError.h"
+#include "platform/ProgramStart.h"
+#include "platform/ResourceUpdate.h"
+#include "platform/TextEncoding.h"
+#include "platform/WholeFiles.h"
 
+#include <QCloseEvent>
 #include <QCoreApplication>
+#include <QFileDialog>
 #include <QScreen>
+#include <QSignalBlocker>
 #include <QTimer>
 
+#include <functional>
+#include <limits>
+#include <memory>
 #include <utility>
 
 // Q_INIT_RESOURCE declares its function where it is used, so it must stand outside any
@@ -32,6 +47,91 @@ std::string FolderSelection;
 namespace {
 
 constexpr char kClipFile[] = "solefile.avi";
+constexpr char kWindowsStub[] = "kstub16.exe";
+constexpr char kDosStub[] = "kstub08.exe";
+constexpr char kDefaultPrompt[] = "Remove files from cabinet?";
+
+// The code the platform step that just failed left; never 0, so that a failure can
+// never be taken for success.
+std::uint32_t FailureCode() {
+    const std::uint32_t code = platform::lastError();
+    return code != platform::kErrorSuccess ? code : platform::kErrorGenFailure;
+}
+
+void SetUpFolderBrowser(TBrowseFolder& browser, const char* name, const char* title,
+                        const char* caption) {
+    browser.setObjectName(QLatin1String(name));
+    browser.setTitle(title);
+    browser.setFlags({bfFileSysDirsOnly, bfStatusText});
+    browser.setShowPathInStatusArea(true);
+    browser.setCustomButtonVisible(true);
+    browser.setCustomButtonCaption(caption);
+    browser.setSyncCustomButton(false);
+}
+
+// The add button of the Tree and Folder pages: a folder is taken when it can be made
+// the current directory, which it then stays.
+void AddTypedFolder(const QLineEdit& edit, QListWidget& list) {
+    const std::string text = PathFromQString(edit.text());
+    if (!platform::setCurrentDirectory(text)) {
+        return;
+    }
+    if (text.empty() || ListHolds(list, text)) {
+        return;
+    }
+    AppendEntry(list, text);
+}
+
+// The browse button of the Tree and Folder pages: only the folders queued with the
+// browser's own button are listed, and only when it is closed with OK.
+void BrowseForFolders(TBrowseFolder& browser, std::vector<std::string>& pending,
+                      QListWidget& list) {
+    pending.clear();
+    if (!browser.Execute()) {
+        return;
+    }
+    for (const std::string& folder : pending) {
+        if (!ListHolds(list, folder)) {
+            AppendEntry(list, folder);
+        }
+    }
+}
+
+// The browsers' own button. A selection without a path (no folder selected) is
+// neither queued nor reported: an empty tree or folder entry would stand for the
+// current directory.
+void QueueSelection(TBrowseFolder& browser, const std::string& selection, const char* report,
+                    std::vector<std::string>& pending, const QListWidget& list) {
+    if (selection.empty()) {
+        return;
+    }
+    if (!ListHolds(list, selection)) {
+        pending.push_back(selection);
+    }
+    browser.SetStatusText(browser.DialogHandle(), report + ("\"" + selection + "\"."));
+}
+
+// The lists' click handlers copy only what the user picks; entries that go away
+// take nothing into the edit box.
+void RemoveSelected(QListWidget& list) {
+    const QSignalBlocker quiet(list);
+    for (int row = list.count() - 1; row >= 0; --row) {
+        if (list.item(row)->isSelected()) {
+            std::unique_ptr<QListWidgetItem>(list.takeItem(row)).reset();
+        }
+    }
+}
+
+void ClearList(QListWidget& list) {
+    const QSignalBlocker quiet(list);
+    list.clear();
+}
+
+void CopyCurrentEntry(const QListWidget& list, QLineEdit& edit) {
+    if (const QListWidgetItem* current = list.currentItem()) {
+        edit.setText(current->text());
+    }
+}
 
 } // namespace
 
@@ -61,6 +161,16 @@ void TcWizard::SetUpComponents() {
         link->setURL(ToStdString(link->property("URL").toString()));
     }
 
+    bTree = new TBrowseFolder(this);
+    SetUpFolderBrowser(*bTree, "bTree", "Choose Trees to Compress:", "Add &Tree");
+    bFolder = new TBrowseFolder(this);
+    SetUpFolderBrowser(*bFolder, "bFolder", "Choose the Folders to Compress:", "Add &Folder");
+    bFiles = new QFileDialog(this, QStringLiteral("Choose the Files to Compress:"));
+    bFiles->setObjectName(QStringLiteral("bFiles"));
+    bFiles->setAcceptMode(QFileDialog::AcceptOpen);
+    bFiles->setFileMode(QFileDialog::ExistingFiles);
+    bFiles->setNameFilter(QStringLiteral("All Files (*)"));
+
     dd = new TFileDrop(this);
     dd->setObjectName(QStringLiteral("dd"));
     dd->setEnableDrop(true);
@@ -69,6 +179,14 @@ void TcWizard::SetUpComponents() {
     Timer = new QTimer(this);
     Timer->setObjectName(QStringLiteral("Timer"));
     Timer->setInterval(100);
+
+    save = new TSaveDialog(this);
+    save->setObjectName(QStringLiteral("save"));
+    save->setTitle("Choose a Name for Self Extracting File:");
+    save->setDefaultExt("EXE");
+    // Names are case-sensitive here: both spellings of the extension are executables.
+    save->setFilter({"Executable Files (*.EXE *.exe)", "All Files (*)"});
+    save->setPathMustExist(true);
 
     cab.setName("cab");
     cab.setFolderSize(831415);
@@ -104,8 +222,11 @@ void TcWizard::BindHandlers() {
     onClick(BitBtn1, &TcWizard::BitBtn1Click);
     onClick(Button3, &TcWizard::Button3Click);
 
+    // A click on the entry already selected picks it again.
     const auto onSelect = [this](QListWidget* list, void (TcWizard::*handler)(QObject*)) {
         connect(list, &QListWidget::itemSelectionChanged, this,
+                [this, list, handler] { (this->*handler)(list); });
+        connect(list, &QListWidget::itemClicked, this,
                 [this, list, handler] { (this->*handler)(list); });
     };
     onSelect(lTree, &TcWizard::lTreeClick);
@@ -113,6 +234,10 @@ void TcWizard::BindHandlers() {
     onSelect(lFiles, &TcWizard::lFilesClick);
 
     dd->OnDrop = [this](QObject* Sender) { ddDrop(Sender); };
+    bTree->OnSelectionChanged = std::bind_front(&TcWizard::bTreeSelectionChanged, this);
+    bTree->OnCustomButtonClick = std::bind_front(&TcWizard::bTreeCustomButtonClick, this);
+    bFolder->OnSelectionChanged = std::bind_front(&TcWizard::bFolderSelectionChanged, this);
+    bFolder->OnCustomButtonClick = std::bind_front(&TcWizard::bFolderCustomButtonClick, this);
     connect(Timer, &QTimer::timeout, this, [this] { TimerTimer(Timer); });
     Timer->start();
 
@@ -133,6 +258,17 @@ void TcWizard::showEvent(QShowEvent* event) {
         move(screen()->availableGeometry().center() - rect().center());
     }
     QWidget::showEvent(event);
+}
+
+void TcWizard::closeEvent(QCloseEvent* event) {
+    // The build runs inside Next's click and lets the window handle messages on its
+    // way; the window must outlive it, so the close waits for its end.
+    if (buildUnderWay_) {
+        closeWhenDone_ = true;
+        event->ignore();
+        return;
+    }
+    QWidget::closeEvent(event);
 }
 
 void TcWizard::FormCreate(QObject* /*Sender*/) {
@@ -268,102 +404,257 @@ void TcWizard::ddDrop(QObject* /*Sender*/) {
     AddDropped(dd->Files());
 }
 
-void TcWizard::AddDropped(const std::vector<std::string>& /*Names*/) {
-    // Sorting the names into lFiles, lTree and lFolder (with the question whether
-    // dropped folders are trees) waits for the selection lists.
+void TcWizard::AddDropped(const std::vector<std::string>& Names) {
+    std::vector<std::string> folders;
+    for (const std::string& name : Names) {
+        // A name that names nothing joins the files, and the compression run reports it.
+        const std::uint32_t attributes = platform::fileAttributes(name);
+        if (attributes != platform::kInvalidFileAttributes &&
+            (attributes & platform::kAttrDirectory) != 0) {
+            folders.push_back(name);
+        } else {
+            AppendEntry(*lFiles, name);
+        }
+    }
+    if (!folders.empty()) {
+        const MessageResult answer =
+            MessageBox("Do you wish to compress the dropped folders recursively?", "Question",
+                       MessageIcon::Question, MessageButtons::YesNo);
+        QListWidget* list = answer == MessageResult::Yes ? lTree : lFolder;
+        for (const std::string& folder : folders) {
+            AppendEntry(*list, folder);
+        }
+    }
     Step = 5;
     ShowStep();
 }
 
+void TcWizard::EnableWizardButtons(bool enabled) {
+    wnext->setEnabled(enabled);
+    wcancel->setEnabled(enabled);
+    wback->setEnabled(enabled);
+}
+
+// The build stops at the first step that fails and reports that step's code. Once the
+// target holds bytes of this build, a failure removes it again: a stub without its
+// cabinet must not be mistaken for a self-extractor.
 void TcWizard::BuildSelfExtractor() {
-    // Waits for the self-extractor creation: copy the stub to xName's file, write the
-    // cabinet and the description into it, and show the Cool page (or, on failure, the
-    // error box and the Welcome page).
+    const std::string target = xName->FileName();
+    buildUnderWay_ = true;
+    bool targetWritten = false;
+    // The build lets the window handle messages; a new name chosen meanwhile would not
+    // be the file that was built.
+    BitBtn1->setEnabled(false);
+
+    moment1->show();
+    EnableWizardButtons(false);
+    ProcessMessages();
+    std::uint32_t code = WriteWindowsSelfExtractor(target, targetWritten);
+    moment1->hide();
+    moment2->hide();
+    EnableWizardButtons(true);
+
+    if (code == platform::kErrorCallNotImplemented) {
+        MessageBox("Your version of Windows does not support resource updating, which is "
+                   "required by Pellix.\r"
+                   "A DOS based self extracting cabinet will be created instead of a Windows "
+                   "based self extracting cabinet.",
+                   "Non-NT Windows Version", MessageIcon::Information, MessageButtons::OK);
+        moment1->show();
+        EnableWizardButtons(false);
+        ProcessMessages();
+        code = WriteDosSelfExtractor(target);
+        moment1->hide();
+        moment2->hide();
+        EnableWizardButtons(true);
+    }
+
+    if (code != platform::kErrorSuccess) {
+        if (targetWritten) {
+            platform::deleteFile(target);
+        }
+        MessageBox("Error Code: " + std::to_string(code) + "\rPlease try again!",
+                   "Self Extract Complications", MessageIcon::Error, MessageButtons::OK);
+        Step = 1;
+    } else {
+        Step = 8;
+    }
+    BitBtn1->setEnabled(true);
+    ShowStep();
+    buildUnderWay_ = false;
+    if (closeWhenDone_) {
+        close();
+    }
+}
+
+std::uint32_t TcWizard::WriteWindowsSelfExtractor(const std::string& target, bool& targetWritten) {
+    using namespace platform;
+    std::vector<std::uint8_t> cabinet;
+    if (!readWholeFile(SpoolCabFile, cabinet)) {
+        return FailureCode();
+    }
+    if (cabinet.size() > std::numeric_limits<std::uint32_t>::max()) {
+        return kErrorFileTooLarge;
+    }
+    if (!copyFile(ProgramFolder() + kWindowsStub, target, false)) {
+        return FailureCode();
+    }
+    targetWritten = true;
+
+    moment2->show();
+    ProcessMessages();
+    const ResourceUpdateHandle update = beginUpdateResource(target, false);
+    if (update == kNoResourceUpdate) {
+        return FailureCode();
+    }
+    const auto discard = [update] {
+        const std::uint32_t code = FailureCode();
+        endUpdateResource(update, true);
+        return code;
+    };
+    if (!updateResource(update, kResourceTypeRcData, "CABINET", kLanguageEnglishNeutral,
+                        cabinet.data(), static_cast<std::uint32_t>(cabinet.size()))) {
+        return discard();
+    }
+    std::vector<std::uint8_t>().swap(cabinet); // the resource holds its own copy now
+
+    // An empty description stays filled in for later builds.
+    if (cDescribe->text().isEmpty()) {
+        cDescribe->setText(QString::fromLatin1(kDefaultPrompt));
+    }
+    // The stub reads its question as Windows-1252 text ending in a zero byte.
+    const std::string prompt = utf8ToWindows1252(ToStdString(cDescribe->text()));
+    if (!updateResource(update, kResourceTypeRcData, "UPROMPT", kLanguageEnglishNeutral,
+                        prompt.c_str(), static_cast<std::uint32_t>(prompt.size() + 1))) {
+        return discard();
+    }
+    if (!endUpdateResource(update, false)) {
+        return FailureCode();
+    }
+    return kErrorSuccess;
+}
+
+// The DOS stub's bytes followed directly by the cabinet's. The stub is read before the
+// target is opened, so a missing stub writes nothing.
+std::uint32_t TcWizard::WriteDosSelfExtractor(const std::string& target) {
+    using namespace platform;
+    std::vector<std::uint8_t> bytes;
+    if (!readWholeFile(ProgramFolder() + kDosStub, bytes)) {
+        return FailureCode();
+    }
+    const FileHandle out = openFile(target, FileAccess::Write, FileDisposition::CreateAlways);
+    if (out == kInvalidHandle) {
+        return FailureCode();
+    }
+    bool written = writeAll(out, bytes.data(), bytes.size());
+    std::vector<std::uint8_t>().swap(bytes);
+    if (written) {
+        ProcessMessages();
+        written = readWholeFile(SpoolCabFile, bytes);
+    }
+    if (written) {
+        moment2->show();
+        ProcessMessages();
+        written = writeAll(out, bytes.data(), bytes.size());
+    }
+    const std::uint32_t code = written ? kErrorSuccess : FailureCode();
+    if (!closeFile(out) && written) {
+        return FailureCode();
+    }
+    return code;
 }
 
 void TcWizard::cbTreeClick(QObject* /*Sender*/) {
-    // Waits for the folder browser: empty PendingTrees, run bTree, and on OK list the
-    // queued trees in lTree.
+    BrowseForFolders(*bTree, PendingTrees, *lTree);
 }
 
 void TcWizard::cbFolderClick(QObject* /*Sender*/) {
-    // Waits for the folder browser: empty PendingFolders, run bFolder, and on OK list
-    // the queued folders in lFolder.
+    BrowseForFolders(*bFolder, PendingFolders, *lFolder);
 }
 
 void TcWizard::cbFilesClick(QObject* /*Sender*/) {
-    // Waits for the selection lists: run the file dialog bFiles and list the chosen
-    // files in lFiles.
+    if (bFiles->exec() != QDialog::Accepted) {
+        return;
+    }
+    for (const QString& file : bFiles->selectedFiles()) {
+        const std::string path = PathFromQString(file);
+        if (!ListHolds(*lFiles, path)) {
+            AppendEntry(*lFiles, path);
+        }
+    }
 }
 
 void TcWizard::aTreeClick(QObject* /*Sender*/) {
-    // Waits for the selection lists: make tTree the current folder and list it in lTree.
+    AddTypedFolder(*tTree, *lTree);
 }
 
 void TcWizard::cTreeClick(QObject* /*Sender*/) {
-    // Waits for the selection lists: empty lTree.
+    ClearList(*lTree);
 }
 
 void TcWizard::sTreeClick(QObject* /*Sender*/) {
-    // Waits for the selection lists: remove the selected entries of lTree.
+    RemoveSelected(*lTree);
 }
 
 void TcWizard::lTreeClick(QObject* /*Sender*/) {
-    // Waits for the selection lists: copy lTree's current entry into tTree.
+    CopyCurrentEntry(*lTree, *tTree);
 }
 
 void TcWizard::aFolderClick(QObject* /*Sender*/) {
-    // Waits for the selection lists: make tFolder the current folder and list it in
-    // lFolder.
+    AddTypedFolder(*tFolder, *lFolder);
 }
 
 void TcWizard::sFolderClick(QObject* /*Sender*/) {
-    // Waits for the selection lists: remove the selected entries of lFolder.
+    RemoveSelected(*lFolder);
 }
 
 void TcWizard::cFolderClick(QObject* /*Sender*/) {
-    // Waits for the selection lists: empty lFolder.
+    ClearList(*lFolder);
 }
 
 void TcWizard::lFolderClick(QObject* /*Sender*/) {
-    // Waits for the selection lists: copy lFolder's current entry into tFolder.
+    CopyCurrentEntry(*lFolder, *tFolder);
 }
 
 void TcWizard::aFilesClick(QObject* /*Sender*/) {
-    // Waits for the selection lists: list the existing file named in tFiles in lFiles.
+    // Only an existing file that is not a folder, looked up from the current directory.
+    const std::string text = PathFromQString(tFiles->text());
+    if (text.empty() || !platform::fileExists(text) || ListHolds(*lFiles, text)) {
+        return;
+    }
+    AppendEntry(*lFiles, text);
 }
 
 void TcWizard::sFilesClick(QObject* /*Sender*/) {
-    // Waits for the selection lists: remove the selected entry of lFiles.
+    RemoveSelected(*lFiles);
 }
 
 void TcWizard::cFilesClick(QObject* /*Sender*/) {
-    // Waits for the selection lists: empty lFiles.
+    ClearList(*lFiles);
 }
 
 void TcWizard::lFilesClick(QObject* /*Sender*/) {
-    // Waits for the selection lists: copy lFiles' current entry into tFiles.
+    CopyCurrentEntry(*lFiles, *tFiles);
 }
 
-void TcWizard::bTreeCustomButtonClick(QObject* /*Sender*/, QWidget* /*DialogHandle*/) {
-    // Waits for the folder browser: queue TreeSelection in PendingTrees and report
-    // "Added tree" in bTree's status line.
+void TcWizard::bTreeCustomButtonClick(TBrowseFolder* /*Sender*/, QWidget* /*DialogHandle*/) {
+    QueueSelection(*bTree, TreeSelection, "Added tree ", PendingTrees, *lTree);
 }
 
-void TcWizard::bFolderCustomButtonClick(QObject* /*Sender*/, QWidget* /*DialogHandle*/) {
-    // Waits for the folder browser: queue FolderSelection in PendingFolders and report
-    // "Added Folder" in bFolder's status line.
+void TcWizard::bFolderCustomButtonClick(TBrowseFolder* /*Sender*/, QWidget* /*DialogHandle*/) {
+    QueueSelection(*bFolder, FolderSelection, "Added Folder ", PendingFolders, *lFolder);
 }
 
-void TcWizard::bFolderSelectionChanged(QObject* /*Sender*/, QWidget* /*DialogHandle*/,
-                                       const void* /*ItemIDList*/,
-                                       const std::string& /*Directory*/) {
-    // Waits for the folder browser: keep Directory in FolderSelection.
+void TcWizard::bFolderSelectionChanged(TBrowseFolder* /*Sender*/, QWidget* /*DialogHandle*/,
+                                       const QModelIndex& /*ItemIDList*/,
+                                       const std::string& Directory) {
+    FolderSelection = Directory;
 }
 
-void TcWizard::bTreeSelectionChanged(QObject* /*Sender*/, QWidget* /*DialogHandle*/,
-                                     const void* /*ItemIDList*/, const std::string& /*Directory*/) {
-    // Waits for the folder browser: keep Directory in TreeSelection.
+void TcWizard::bTreeSelectionChanged(TBrowseFolder* /*Sender*/, QWidget* /*DialogHandle*/,
+                                     const QModelIndex& /*ItemIDList*/,
+                                     const std::string& Directory) {
+    TreeSelection = Directory;
 }
 
 void TcWizard::bCancelClick(QObject* /*Sender*/) {
@@ -392,12 +683,14 @@ void TcWizard::cabErrorNotify(tkFwCAB* /*Sender*/, int /*ErrID*/, int /*APICode*
 }
 
 void TcWizard::BitBtn1Click(QObject* /*Sender*/) {
-    // Waits for the self-extractor creation: run the save dialog and put the chosen
-    // name in xName.
+    if (save->Execute()) {
+        xName->setFileName(save->FileName());
+    }
 }
 
 void TcWizard::Button3Click(QObject* /*Sender*/) {
-    // Waits for the self-extractor creation: start xName's file as a program.
+    // Started as a test run the wizard does not follow; its outcome is the user's to see.
+    platform::startProgram(xName->FileName(), platform::kShowNormal);
 }
 
 } // namespace kp

@@ -1,7 +1,9 @@
 // The wizard window: eight pages in the notebook Steps, walked with Back and Next.
 #pragma once
 
+#include "BrowseFolder.h"
 #include "FileDrop.h"
+#include "SaveDialog.h"
 #include "engine/kFwCAB.h"
 #include "ui_cWizard.h"
 
@@ -11,6 +13,7 @@
 #include <string>
 #include <vector>
 
+class QFileDialog;
 class QTimer;
 
 namespace kp {
@@ -39,8 +42,12 @@ public:
     ~TcWizard() override;
 
     // Components without a place of their own.
+    TBrowseFolder* bTree = nullptr;
+    TBrowseFolder* bFolder = nullptr;
+    QFileDialog* bFiles = nullptr;
     TFileDrop* dd = nullptr;
     QTimer* Timer = nullptr;
+    TSaveDialog* save = nullptr;
     tkFwCAB cab;
 
     void wcancelClick(QObject* Sender);
@@ -71,13 +78,12 @@ public:
     void cabMinorStatus(tkFwCAB* Sender, const std::string& FileName, int Percent, bool& Abort);
     void cabErrorNotify(tkFwCAB* Sender, int ErrID, int APICode, const std::string& ErrText,
                         int& Action);
-    // The folder browsers' events; their argument types settle with the browser.
-    void bTreeCustomButtonClick(QObject* Sender, QWidget* DialogHandle);
-    void bFolderCustomButtonClick(QObject* Sender, QWidget* DialogHandle);
-    void bFolderSelectionChanged(QObject* Sender, QWidget* DialogHandle, const void* ItemIDList,
-                                 const std::string& Directory);
-    void bTreeSelectionChanged(QObject* Sender, QWidget* DialogHandle, const void* ItemIDList,
-                               const std::string& Directory);
+    void bTreeCustomButtonClick(TBrowseFolder* Sender, QWidget* DialogHandle);
+    void bFolderCustomButtonClick(TBrowseFolder* Sender, QWidget* DialogHandle);
+    void bFolderSelectionChanged(TBrowseFolder* Sender, QWidget* DialogHandle,
+                                 const QModelIndex& ItemIDList, const std::string& Directory);
+    void bTreeSelectionChanged(TBrowseFolder* Sender, QWidget* DialogHandle,
+                               const QModelIndex& ItemIDList, const std::string& Directory);
 
     // Shows page Step: heading, page, side picture, Back, Next and drop acceptance.
     void ShowStep();
@@ -95,6 +101,8 @@ public:
 
 protected:
     void showEvent(QShowEvent* event) override;
+    // Closing while the self-extractor is being built waits for the build to end.
+    void closeEvent(QCloseEvent* event) override;
 
 private:
     void SetUpComponents();
@@ -102,9 +110,17 @@ private:
     // Makes the page of that name the current page of Steps, under its heading and
     // with its picture beside it.
     void ShowPage(const QString& heading, const char* name, QWidget* picture);
+    // Back, Next and Close together, which long steps disable while they work.
+    void EnableWizardButtons(bool enabled);
+    // The two ways of BuildSelfExtractor; each returns 0 or the code of the step that
+    // failed, and sets targetWritten once the target holds bytes of this build.
+    std::uint32_t WriteWindowsSelfExtractor(const std::string& target, bool& targetWritten);
+    std::uint32_t WriteDosSelfExtractor(const std::string& target);
 
     std::vector<std::string> commandLine_;
     bool placed_ = false;
+    bool buildUnderWay_ = false;
+    bool closeWhenDone_ = false;
 };
 
 } // namespace kp

@@ -28,6 +28,12 @@ DragOutcome DragOnto(QWidget& target, const QList<QUrl>& urls,
                      Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
     QMimeData data;
     data.setUrls(urls);
+    // File managers add the names as text, which an edit box would take.
+    QStringList names;
+    for (const QUrl& url : urls) {
+        names << url.toString();
+    }
+    data.setText(names.join(u'\n'));
     DragOutcome outcome;
     QDragEnterEvent enter(QPoint(5, 5), actions, &data, Qt::LeftButton, modifiers);
     QApplication::sendEvent(&target, &enter);
@@ -199,6 +205,18 @@ TEST_F(FileDropTest, AControlDestroyedFirstLeavesNoDanglingHook) {
     drop->setDropControl(&second);
     EXPECT_TRUE(DragOnto(second, {File("/tmp/y")}).dropped);
     drop.reset();
+}
+
+TEST_F(FileDropTest, ADropOnAControlInsideGoesToTheTargetNotIntoTheControl) {
+    QLineEdit* edit = new QLineEdit(&first); // an edit box would take the names as text
+    QWidget* nested = new QWidget(new QWidget(&first));
+    nested->setAcceptDrops(true);
+    drop->setDropControl(&first);
+    EXPECT_TRUE(DragOnto(*edit, {File("/tmp/on-edit")}).dropped);
+    EXPECT_TRUE(DragOnto(*nested, {File("/tmp/deeper")}).dropped);
+    EXPECT_EQ(delivered, (std::vector<Paths>{{"/tmp/on-edit"}, {"/tmp/deeper"}}));
+    EXPECT_TRUE(edit->text().isEmpty());
+    EXPECT_FALSE(DragOnto(second, {File("/tmp/elsewhere")}).dropped) << "outside the target";
 }
 
 } // namespace kp::test

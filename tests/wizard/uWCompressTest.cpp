@@ -203,6 +203,9 @@ TEST(TcWizard, WindowHasAFixedSize) {
 TEST(TcWizard, EveryTextFitsAndNoLabelCoversAControl) {
     TcWizard wizard;
     for (const QLabel* label : wizard.findChildren<QLabel*>()) {
+        if (label->window() != &wizard) {
+            continue; // a dialog's, laid out when the dialog opens
+        }
         const std::string name = label->objectName().toStdString();
         if (label->wordWrap()) {
             EXPECT_LE(label->heightForWidth(label->width()), label->height()) << name;
