@@ -48,22 +48,6 @@ TEST(TBrowseFolder, PlacesTheDialogCentredAcrossAQuarterDown) {
               QPoint(-300 + 100 - 160, -7 + 0));
 }
 
-TEST(TBrowseFolder, StartsWithItsDefaults) {
-    TBrowseFolder browser;
-    EXPECT_EQ(browser.Flags(), (TBrowseInfoFlagSet{bfFileSysDirsOnly, bfStatusText}));
-    EXPECT_EQ(browser.RootFolder(), foDesktopExpanded);
-    EXPECT_FALSE(browser.ShowPathInStatusArea());
-    EXPECT_FALSE(browser.CustomButtonVisible());
-    EXPECT_TRUE(browser.CustomButtonEnabled());
-    EXPECT_EQ(browser.CustomButtonWidth(), 75);
-    EXPECT_EQ(browser.CustomButtonType(), btPushButton);
-    browser.setCustomButtonWidth(120);
-    browser.setCustomButtonWidth(0);
-    EXPECT_EQ(browser.CustomButtonWidth(), 75);
-    browser.setCustomButtonWidth(-4);
-    EXPECT_EQ(browser.CustomButtonWidth(), 75);
-}
-
 // Runs drive on the folder browser once it is open; a dialog still open after a few
 // seconds is cancelled, so that a failing test ends.
 void WhenTheDialogOpens(std::function<void(FolderBrowserDialog&)> drive) {
@@ -105,6 +89,12 @@ struct BrowserFixture : ::testing::Test {
 
 TEST_F(BrowserFixture, OkReturnsTheSelectedFolderAndTheCheckBoxState) {
     browser.setCustomButtonType(btCheckBox);
+    // A width below 1 gives the default, not the width set before.
+    for (const int width : {0, -4}) {
+        browser.setCustomButtonWidth(120);
+        browser.setCustomButtonWidth(width);
+        EXPECT_EQ(browser.CustomButtonWidth(), 75) << width;
+    }
     browser.setCustomButtonWidth(90);
     int clicks = 0;
     browser.OnCustomButtonClick = [&](TBrowseFolder*, QWidget* dialog) {
