@@ -16,7 +16,7 @@
 
 #include <functional>
 
-namespace kp {
+namespace kp::test {
 namespace {
 
 TEST(TBrowseFolder, ShortensTheStatusPathAfterItsFirstPart) {
@@ -206,4 +206,4 @@ TEST_F(BrowserFixture, ARootFolderIsTheTreesOneTopEntry) {
 }
 
 } // namespace
-} // namespace kp
+} // namespace kp::test

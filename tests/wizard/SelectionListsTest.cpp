@@ -12,6 +12,7 @@
 #include <QMimeData>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <QTreeView>
 #include <QUrl>
 
 #include <gtest/gtest.h>
@@ -19,7 +20,7 @@
 #include <functional>
 #include <memory>
 
-namespace kp {
+namespace kp::test {
 namespace {
 
 using Names = std::vector<std::string>;
@@ -157,6 +158,18 @@ TEST_F(SelectionListsTest, TheBrowserListsOnlyFoldersQueuedWithItsButtonAndClose
     });
     wizard->cbFolder->click();
     EXPECT_EQ(Entries(*wizard->lFolder), Names{Path("Other")});
+
+    // With nothing selected (the selected folder went away) the button queues nothing:
+    // an empty entry would stand for whatever folder is current when compressing.
+    WhenTheBrowserOpens([&](FolderBrowserDialog& dialog) {
+        dialog.findChild<QTreeView*>(QStringLiteral("tree"))->setCurrentIndex(QModelIndex());
+        EXPECT_EQ(FolderSelection, "");
+        Press(dialog, "CustomButton");
+        EXPECT_TRUE(PendingFolders.empty());
+        dialog.accept();
+    });
+    wizard->cbFolder->click();
+    EXPECT_EQ(Entries(*wizard->lFolder), Names{Path("Other")});
 }
 
 TEST_F(SelectionListsTest, TheFilesDialogListsEveryChosenFileOnce) {
@@ -245,4 +258,4 @@ TEST_F(SelectionListsTest, ArgumentsAreTakenLikeADrop) {
 }
 
 } // namespace
-} // namespace kp
+} // namespace kp::test
