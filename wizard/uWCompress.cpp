@@ -78,7 +78,15 @@ std::string FromStartDirectory(const std::string& name) {
         return name;
     }
     const std::string start = platform::currentDirectory();
-    return start.empty() ? name : platform::withTrailingSeparator(start) + name;
+    if (start.empty()) {
+        return name;
+    }
+    // A leading "./" says only what the joined name says anyway.
+    std::string::size_type from = 0;
+    while (name.compare(from, 2, std::string{'.', platform::kPathSeparator}) == 0) {
+        from += 2;
+    }
+    return platform::withTrailingSeparator(start) + name.substr(from);
 }
 
 // The add button of the Tree and Folder pages: a folder is taken when it can be made

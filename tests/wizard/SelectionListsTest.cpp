@@ -251,7 +251,7 @@ TEST_F(SelectionListsTest, ArgumentsAreTakenLikeADrop) {
     EXPECT_TRUE(boxes.Boxes().empty());
 
     boxes.QueueAnswer(MessageResult::Yes);
-    TcWizard withFolder({Path("Data")});
+    TcWizard withFolder({"./Data"});
     ASSERT_EQ(boxes.Boxes().size(), 1u);
     EXPECT_EQ(Entries(*withFolder.lTree), Names{Path("Data")});
     EXPECT_EQ(Step, 5);
