@@ -31,7 +31,7 @@ constexpr int codecFailed = -2;
 // Uncompressed bytes in every CFDATA block but the last of a folder.
 constexpr std::uint32_t kFrameSize = 32768;
 // Largest cbData that decoders accept (libmspack's and Windows' input limit).
-constexpr std::uint32_t kMaxBlockData = 32768 + 6144;
+constexpr std::uint32_t kMaxBlockData = kFrameSize + 6144;
 
 struct CodecOps {
     const char* name;

@@ -10,6 +10,7 @@
 #include "platform/FileCopy.h"
 #include "platform/Files.h"
 #include "platform/LastError.h"
+#include "platform/Paths.h"
 #include "platform/ProgramStart.h"
 #include "platform/ResourceUpdate.h"
 #include "platform/TextEncoding.h"
@@ -67,6 +68,25 @@ void SetUpFolderBrowser(TBrowseFolder& browser, const char* name, const char* ti
     browser.setCustomButtonVisible(true);
     browser.setCustomButtonCaption(caption);
     browser.setSyncCustomButton(false);
+}
+
+// A relative name on the command line means a file where the program was started; a
+// typed folder moves the current directory later, and the name would then lead to a
+// different file. So it is made whole now, the way a drop delivers names.
+std::string FromStartDirectory(const std::string& name) {
+    if (name.empty() || name.front() == platform::kPathSeparator) {
+        return name;
+    }
+    const std::string start = platform::currentDirectory();
+    if (start.empty()) {
+        return name;
+    }
+    // A leading "./" says only what the joined name says anyway.
+    std::string::size_type from = 0;
+    while (name.compare(from, 2, std::string{'.', platform::kPathSeparator}) == 0) {
+        from += 2;
+    }
+    return platform::withTrailingSeparator(start) + name.substr(from);
 }
 
 // The add button of the Tree and Folder pages: a folder is taken when it can be made
@@ -281,7 +301,9 @@ void TcWizard::FormCreate(QObject* /*Sender*/) {
         Step = 1;
         ShowStep();
     } else {
-        names.assign(commandLine_.begin(), commandLine_.end());
+        for (const std::string& argument : commandLine_) {
+            names.push_back(FromStartDirectory(argument));
+        }
         AddDropped(names);
     }
 }

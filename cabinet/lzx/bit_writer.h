@@ -4,15 +4,29 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "../checks.h"
+
 namespace kp::cab::lzx {
 
 class BitWriter {
 public:
+    // Between calls fewer than 16 bits wait in the accumulator, so one put() of
+    // at most kMaxPutBits never pushes a pending bit out of it.
+    static constexpr unsigned kMaxPutBits = 32;
+    static_assert(15 + kMaxPutBits <= 64, "the accumulator holds the waiting bits and one put");
+
     BitWriter() = default;
+    // Writes at most capacity bytes to out; what goes beyond is counted, not written.
     BitWriter(std::uint8_t* out, std::size_t capacity) : out_(out), capacity_(capacity) {}
 
-    // count <= 32
+    // The low `count` bits of bits, count <= kMaxPutBits; higher bits are ignored.
     void put(std::uint32_t bits, unsigned count) {
+        if constexpr (kExpensiveChecks) {
+            if (count > kMaxPutBits) {
+                invariantBroken("bit writer: more bits than one put takes", size_, count,
+                                kMaxPutBits);
+            }
+        }
         acc_ = (acc_ << count) | (bits & ((std::uint64_t(1) << count) - 1));
         pending_ += count;
         while (pending_ >= 16) {

@@ -2,6 +2,8 @@
 
 #include <cmath>
 
+#include "block_writer.h"
+
 namespace kp::cab::lzx {
 
 namespace {
@@ -22,10 +24,10 @@ double entropyBits(const std::uint32_t* hi, const std::uint32_t* lo, unsigned n,
     return total ? total * std::log2(total) - sumClogC : 0;
 }
 
-// Trees cost about this much per symbol that has a code, plus three pretrees.
+// Trees cost about this much per symbol that has a code, plus three pretrees
+// of four bits a length.
 constexpr double kTreeBitsPerSymbol = 4.5;
-constexpr double kBlockOverhead = 27 + 3 * 80;
-constexpr double kStoredOverhead = 27 + 16 + 96;
+constexpr double kBlockOverhead = kBlockHeaderBits + 3 * 4 * kNumPretreeSymbols;
 
 } // namespace
 
@@ -56,7 +58,8 @@ void planBlocks(const Segments& seg, BlockPlan& plan) {
                 stored[j] = false;
             }
             if (endOk && seg.frameStart[i]) {
-                double raw = best[i] + 8.0 * (seg.start[j] - seg.start[i]) + kStoredOverhead;
+                double raw =
+                    best[i] + 8.0 * (seg.start[j] - seg.start[i]) + kUncompressedOverheadBits;
                 if (raw < best[j]) {
                     best[j] = raw;
                     from[j] = i;

@@ -5,6 +5,16 @@
 
 namespace kp::cab::lzx {
 
+namespace {
+
+void writeBlockHeader(BitWriter& out, BlockType type, std::uint32_t size) {
+    out.put(type, 3);
+    out.put(size >> 8, 16);
+    out.put(size & 0xFF, 8);
+}
+
+} // namespace
+
 void Codes::build(const Symbols& symbols, unsigned numMain) {
     buildCodeLengths(symbols.main, numMain, kMaxCodeLength, mainLengths);
     for (unsigned s = numMain; s < kMaxMainSymbols; ++s) {
@@ -19,9 +29,9 @@ void Codes::build(const Symbols& symbols, unsigned numMain) {
 
 std::uint64_t treeCost(const Codes& codes, const TreeHistory& history, unsigned numMain,
                        bool aligned) {
-    std::uint64_t bits = 3 + 24;
+    std::uint64_t bits = kBlockHeaderBits;
     if (aligned) {
-        bits += 3 * kNumAlignedSymbols;
+        bits += kAlignedTreeBits;
     }
     bits += lengthsCost(codes.mainLengths, history.main, kNumChars);
     bits +=
@@ -64,9 +74,7 @@ void writeCompressedBlock(BitWriter& out, FrameCutter& cutter, BlockType type, c
                           unsigned count, const std::uint8_t* data, std::uint32_t streamPos,
                           std::uint32_t size, const Codes& codes, TreeHistory& history,
                           unsigned numMain) {
-    out.put(type, 3);
-    out.put(size >> 8, 16);
-    out.put(size & 0xFF, 8);
+    writeBlockHeader(out, type, size);
     if (type == kAligned) {
         for (unsigned s = 0; s < kNumAlignedSymbols; ++s) {
             out.put(codes.alignedLengths[s], 3);
@@ -112,9 +120,7 @@ void writeCompressedBlock(BitWriter& out, FrameCutter& cutter, BlockType type, c
 
 void writeUncompressedBlock(BitWriter& out, FrameCutter& cutter, const std::uint8_t* data,
                             std::uint32_t streamPos, std::uint32_t size, const Repeats& reps) {
-    out.put(kUncompressed, 3);
-    out.put(size >> 8, 16);
-    out.put(size & 0xFF, 8);
+    writeBlockHeader(out, kUncompressed, size);
     // Decoders skip one to sixteen bits here, never none.
     if (out.aligned()) {
         out.put(0, 16);

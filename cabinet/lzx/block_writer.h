@@ -10,6 +10,14 @@
 
 namespace kp::cab::lzx {
 
+// Every block starts with its type and its uncompressed size.
+constexpr unsigned kBlockHeaderBits = 3 + 24;
+// The aligned tree, eight lengths of three bits, that an aligned block adds.
+constexpr unsigned kAlignedTreeBits = 3 * kNumAlignedSymbols;
+// What an uncompressed block adds to its bytes at the most: the header, one to
+// sixteen bits of padding and the repeated offsets (an odd block's pad byte aside).
+constexpr unsigned kUncompressedOverheadBits = kBlockHeaderBits + 16 + 32 * kNumRepeats;
+
 struct Codes {
     std::uint8_t mainLengths[kMaxMainSymbols];
     std::uint16_t mainCodes[kMaxMainSymbols];
@@ -48,11 +56,16 @@ std::uint64_t treeCost(const Codes& codes, const TreeHistory& history, unsigned 
 void symbolCosts(const Item* items, unsigned count, const std::uint8_t* data, const Codes& codes,
                  std::uint64_t* verbatim, std::uint64_t* aligned);
 
+// The items cover exactly the block's `size` bytes (under 2^24), which start at
+// data, at streamPos in the stream, where the cutter looks for frame ends. The
+// trees go out as changes against history, which then holds the block's lengths.
 void writeCompressedBlock(BitWriter& out, FrameCutter& cutter, BlockType type, const Item* items,
                           unsigned count, const std::uint8_t* data, std::uint32_t streamPos,
                           std::uint32_t size, const Codes& codes, TreeHistory& history,
                           unsigned numMain);
 
+// The block stores the repeated offsets a decoder continues with after it: reps
+// must be those in force where the block starts, which it leaves unchanged.
 void writeUncompressedBlock(BitWriter& out, FrameCutter& cutter, const std::uint8_t* data,
                             std::uint32_t streamPos, std::uint32_t size, const Repeats& reps);
 

@@ -1,5 +1,6 @@
 #include "e8.h"
 
+#include "../codec.h"
 #include "lzx_format.h"
 
 namespace kp::cab::lzx {
@@ -20,7 +21,7 @@ void store32(std::uint8_t* p, std::int32_t v) {
 }
 
 bool translated(std::uint32_t size, std::uint32_t frameOffset) {
-    return size > 10 && frameOffset / 32768 < kE8FrameLimit;
+    return size > 10 && frameOffset / kFrameSize < kE8FrameLimit;
 }
 
 } // namespace

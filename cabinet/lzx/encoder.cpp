@@ -201,27 +201,37 @@ unsigned Encoder::segmentAt(std::uint32_t pos) const {
     return rel >= chunkEnd_ - chunkStart_ ? segments_.count : rel / kSegmentSize;
 }
 
+// Parses within the chunk whose matches findMatches() has cached.
+Parser Encoder::chunkParser() const {
+    return {data_,
+            base_,
+            streamStart_,
+            chunkStart_,
+            {cacheFirst_, cacheMatches_},
+            nodes_,
+            tuning_.niceLength,
+            finder_.maxOffset};
+}
+
 // Encodes the first `frames` pending frames; last when they end the stream.
 int Encoder::encodeChunk(unsigned frames, bool last) {
-    std::uint32_t start = chunkStart_;
     chunkEnd_ = streamStart_ + frameEnds_[frames - 1];
-    std::uint32_t size = chunkEnd_ - start;
     if (frames == pendingFrames_) {
         frameEnds_[frames] = 0xFFFFFFFFu;
     }
+    findMatches(chunkStart_, chunkEnd_, last || sawShortFrame_);
+    BlockPlan plan;
+    planChunk(last, plan);
+    writeChunk(frames, last, plan);
+    return emitFrames(frames);
+}
 
-    findMatches(start, chunkEnd_, last || sawShortFrame_);
-
-    // A first parse with the codes of the previous chunk shows where the
-    // statistics change.
-    Parser parser{data_,
-                  base_,
-                  streamStart_,
-                  start,
-                  {cacheFirst_, cacheMatches_},
-                  nodes_,
-                  tuning_.niceLength,
-                  finder_.maxOffset};
+// A first parse with the codes of the previous chunk shows where the statistics
+// change, and so where blocks should end.
+void Encoder::planChunk(bool last, BlockPlan& plan) {
+    std::uint32_t start = chunkStart_;
+    std::uint32_t size = chunkEnd_ - start;
+    Parser parser = chunkParser();
     Repeats reps = reps_;
     if (!haveModel_) {
         model_->initial(data_ + (start - base_), size);
@@ -237,9 +247,12 @@ int Encoder::encodeChunk(unsigned frames, bool last) {
     }
     seg.storableEnd = storableEnd(chunkEnd_, last);
     measureSegments(start, items_, count, seg);
-    BlockPlan plan;
     planBlocks(seg, plan);
+}
 
+// Writes the chunk into out_ and its frames' ends into cuts_, falling back to one
+// block per frame when the plan makes a frame larger than decoders take.
+void Encoder::writeChunk(unsigned frames, bool last, BlockPlan& plan) {
     *savedHistory_ = *history_;
     Repeats savedReps = reps_;
     bool savedHeader = headerWritten_;
@@ -270,11 +283,15 @@ int Encoder::encodeChunk(unsigned frames, bool last) {
         plan.count = frames;
         plan.start[0] = 0;
         for (unsigned f = 0; f < frames; ++f) {
-            plan.start[f + 1] = frameEnds_[f] - (start - streamStart_);
+            plan.start[f + 1] = frameEnds_[f] - (chunkStart_ - streamStart_);
             plan.stored[f] = false;
         }
     }
+}
 
+// Hands the chunk's frames to the sink and moves on to the next chunk.
+int Encoder::emitFrames(unsigned frames) {
+    std::uint32_t start = chunkStart_;
     std::uint32_t ends[kChunkFrames];
     std::memcpy(ends, frameEnds_, frames * sizeof(ends[0]));
     pendingFrames_ -= frames;
@@ -315,14 +332,7 @@ void Encoder::encodeBlocks(BitWriter& out, FrameCutter& cutter, const BlockPlan&
 
 void Encoder::encodeCompressed(BitWriter& out, FrameCutter& cutter, std::uint32_t from,
                                std::uint32_t to, bool storable) {
-    Parser parser{data_,
-                  base_,
-                  streamStart_,
-                  chunkStart_,
-                  {cacheFirst_, cacheMatches_},
-                  nodes_,
-                  tuning_.niceLength,
-                  finder_.maxOffset};
+    Parser parser = chunkParser();
     const std::uint8_t* data = data_ + (from - base_);
 
     // Start from what the chunk's first parse saw in this range.
@@ -354,14 +364,14 @@ void Encoder::encodeCompressed(BitWriter& out, FrameCutter& cutter, std::uint32_
         codes.build(symbols, numMain_);
         symbolCosts(items_, count, data, codes, &verbatimBits, &alignedBits);
         model_->fromLengths(codes.mainLengths, codes.lengthLengths, codes.alignedLengths,
-                            alignedBits + 3 * kNumAlignedSymbols < verbatimBits);
+                            alignedBits + kAlignedTreeBits < verbatimBits);
     }
     std::uint64_t trees = treeCost(codes, *history_, numMain_, false);
     verbatimBits += trees;
-    alignedBits += trees + 3 * kNumAlignedSymbols;
+    alignedBits += trees + kAlignedTreeBits;
     BlockType type = alignedBits < verbatimBits ? kAligned : kVerbatim;
     std::uint64_t bits = type == kAligned ? alignedBits : verbatimBits;
-    std::uint64_t storedBits = 3 + 24 + 16 + 96 + 8 * std::uint64_t(to - from);
+    std::uint64_t storedBits = kUncompressedOverheadBits + 8 * std::uint64_t(to - from);
     if (storable && storedBits < bits) {
         writeUncompressedBlock(out, cutter, data, from - streamStart_, to - from, reps_);
         return;

@@ -53,6 +53,10 @@ private:
     bool allocate();
     void startStream();
     int encodeChunk(unsigned frames, bool last);
+    void planChunk(bool last, BlockPlan& plan);
+    void writeChunk(unsigned frames, bool last, BlockPlan& plan);
+    int emitFrames(unsigned frames);
+    Parser chunkParser() const;
     void findMatches(std::uint32_t start, std::uint32_t stop, bool streamEnds);
     void measureSegments(std::uint32_t start, const Item* items, unsigned count, Segments& seg);
     void encodeBlocks(BitWriter& out, FrameCutter& cutter, const BlockPlan& plan, bool last);

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "lzx_format.h"
+
 namespace kp::cab::lzx {
 
 namespace {
@@ -104,14 +106,14 @@ void buildCodeLengths(const std::uint32_t* freq, unsigned n, unsigned maxLength,
 }
 
 void assignCodes(const std::uint8_t* lengths, unsigned n, std::uint16_t* codes) {
-    unsigned count[17] = {};
+    unsigned count[kMaxCodeLength + 1] = {};
     for (unsigned s = 0; s < n; ++s) {
         ++count[lengths[s]];
     }
     count[0] = 0;
-    unsigned next[17];
+    unsigned next[kMaxCodeLength + 1];
     unsigned code = 0;
-    for (unsigned len = 1; len <= 16; ++len) {
+    for (unsigned len = 1; len <= kMaxCodeLength; ++len) {
         code = (code + count[len - 1]) << 1;
         next[len] = code;
     }

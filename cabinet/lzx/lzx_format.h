@@ -28,6 +28,13 @@ constexpr unsigned kMaxPretreeLength = 15; // sent in 4 bits
 constexpr unsigned kMaxAlignedLength = 7;  // sent in 3 bits
 constexpr unsigned kNumRepeats = 3;
 
+// Pretree symbols below kZeroRun change one length by (previous - new) modulo
+// kZeroRun; the three above code runs, their length in the extra bits that follow.
+constexpr unsigned kZeroRun = 17;     // 4 bits: 4 to 19 zero lengths
+constexpr unsigned kLongZeroRun = 18; // 5 bits: 20 to 51 zero lengths
+constexpr unsigned kEqualRun = 19;    // 1 bit: 4 or 5 equal lengths, then their change symbol
+static_assert(kZeroRun == kMaxCodeLength + 1, "a change symbol for every length");
+
 enum BlockType : unsigned { kVerbatim = 1, kAligned = 2, kUncompressed = 3 };
 
 // Decoders stop translating E8 calls after this many frames.

@@ -4,13 +4,13 @@
 #include <cstring>
 
 #include "../checks.h"
+#include "../codec.h"
 
 namespace kp::cab::lzx {
 
 namespace {
 
 constexpr std::uint32_t kInfinity = 0xFFFFFFFFu;
-constexpr std::uint32_t kFrame = 32768;
 
 // Prices of symbols the current codes leave out.
 constexpr std::uint32_t kUnusedMain = 13;
@@ -56,11 +56,11 @@ void CostModel::fromLengths(const std::uint8_t* mainLengths, const std::uint8_t*
 }
 
 void CostModel::initial(const std::uint8_t* data, std::uint32_t size) {
-    std::uint32_t freq[256] = {};
+    std::uint32_t freq[kNumChars] = {};
     for (std::uint32_t i = 0; i < size; ++i) {
         ++freq[data[i]];
     }
-    for (unsigned s = 0; s < 256; ++s) {
+    for (unsigned s = 0; s < kNumChars; ++s) {
         double bits = freq[s] ? std::log2(double(size) / freq[s]) : 12.0;
         bits = bits < 1 ? 1 : bits > 15 ? 15 : bits;
         main[s] = std::uint32_t(bits + 0.5);
@@ -108,129 +108,135 @@ void Symbols::add(const Item* items, unsigned count, const std::uint8_t* data) {
     }
 }
 
-unsigned Parser::parse(std::uint32_t start, std::uint32_t end, const CostModel& costs,
-                       Repeats& reps, Item* items) const {
-    std::uint32_t n = end - start;
-    for (std::uint32_t k = 0; k <= n; ++k) {
-        nodes[k].cost = kInfinity;
-    }
-    nodes[0].cost = 0;
-    nodes[0].reps = reps;
+namespace {
 
-    for (std::uint32_t k = 0; k < n;) {
-        const ParseNode& node = nodes[k];
-        std::uint32_t pos = start + k;
-        const std::uint8_t* cur = data + (pos - base);
-        std::uint32_t streamPos = pos - streamStart;
-        // Matches end at the block's end and never cross a frame boundary.
-        std::uint32_t room = end - pos;
-        std::uint32_t frameRoom = kFrame - streamPos % kFrame;
-        if (frameRoom < room) {
-            room = frameRoom;
-        }
-        unsigned maxLen = room < kMaxMatch ? unsigned(room) : kMaxMatch;
+// How long a match at streamPos may be: it ends at the block's end, `left` bytes
+// on, and never crosses a frame boundary.
+unsigned matchRoom(std::uint32_t streamPos, std::uint32_t left) {
+    std::uint32_t frameRoom = kFrameSize - streamPos % kFrameSize;
+    std::uint32_t room = frameRoom < left ? frameRoom : left;
+    return room < kMaxMatch ? unsigned(room) : kMaxMatch;
+}
 
-        relax(nodes[k + 1], node.cost + costs.main[*cur], 1, 0, node.reps);
-        if (maxLen < kMinMatch) {
-            ++k;
+// What one position offers: how far each repeated offset matches, the matches
+// the finder cached, and the longest of them all.
+struct Offers {
+    unsigned repLen[kNumRepeats];
+    const Match* matches;
+    const Match* matchesEnd;
+    unsigned longest;
+    std::uint32_t longestOffset;
+    std::uint32_t longestFormatted;
+};
+
+// maxLen is matchRoom() of pos, at least kMinMatch.
+Offers offersAt(const Parser& p, const Repeats& reps, std::uint32_t pos, unsigned maxLen) {
+    const std::uint8_t* cur = p.data + (pos - p.base);
+    std::uint32_t streamPos = pos - p.streamStart;
+    Offers o{};
+    for (unsigned j = 0; j < kNumRepeats; ++j) {
+        std::uint32_t r = reps.r[j];
+        // An offset before the stream's start, or one an earlier repeat already
+        // tries, is not worth comparing.
+        if (r > streamPos || (j > 0 && r == reps.r[0]) || (j == 2 && r == reps.r[1])) {
             continue;
         }
+        unsigned len = commonLength(cur - r, cur, 0, maxLen);
+        o.repLen[j] = len;
+        if (len > o.longest) {
+            o.longest = len;
+            o.longestOffset = r;
+            o.longestFormatted = j;
+        }
+    }
+    const std::uint32_t* first = p.cache.first + (pos - p.cacheStart);
+    o.matches = p.cache.matches + first[0];
+    o.matchesEnd = p.cache.matches + first[1];
+    if (o.matches != o.matchesEnd) {
+        Match last = o.matchesEnd[-1];
+        unsigned len = matchLength(last) < maxLen ? matchLength(last) : maxLen;
+        if (len > o.longest) {
+            o.longest = len;
+            o.longestOffset = matchOffset(last);
+            o.longestFormatted = o.longestOffset + 2;
+            for (unsigned j = kNumRepeats; j-- > 0;) {
+                if (reps.r[j] == o.longestOffset) {
+                    o.longestFormatted = j; // the lowest, which needs no swap when equal
+                }
+            }
+        }
+    }
+    return o;
+}
 
+// Relaxes the edges from `from` of every length in [shortest, longest] with one
+// formatted offset in `slot`; priced is the cost at `from` plus the offset's bits.
+void relaxLengths(ParseNode* from, const CostModel& costs, unsigned shortest, unsigned longest,
+                  std::uint32_t priced, unsigned slot, std::uint32_t formatted,
+                  const Repeats& next) {
+    const std::uint32_t* mainCost = costs.main + kNumChars + slot * 8;
+    for (unsigned len = shortest; len <= longest; ++len) {
+        unsigned h = lengthHeader(len);
+        std::uint32_t cost = priced + mainCost[h];
+        if (h == kNumPrimaryLengths) {
+            cost += costs.length[len - kMinMatch - kNumPrimaryLengths];
+        }
+        relax(from[len], cost, len, formatted, next);
+    }
+}
+
+// The cached matches, each priced with the lengths the ones before it did not reach.
+void relaxMatches(ParseNode* from, const CostModel& costs, const Offers& o, unsigned maxLen) {
+    const Repeats& reps = from->reps;
+    unsigned done = 1;
+    for (const Match* m = o.matches; m != o.matchesEnd && done < maxLen; ++m) {
+        std::uint32_t offset = matchOffset(*m);
+        unsigned len = matchLength(*m) < maxLen ? matchLength(*m) : maxLen;
+        if (offset == reps.r[0] || offset == reps.r[1] || offset == reps.r[2]) {
+            // The repeated-offset edges already cover it, cheaper.
+            done = len > done ? len : done;
+            continue;
+        }
+        std::uint32_t formatted = offset + 2;
+        unsigned slot = slotOf(formatted);
+        relaxLengths(from, costs, done + 1, len, from->cost + costs.offsetCost(formatted, slot),
+                     slot, formatted, afterMatch(reps, formatted, offset));
+        done = len > done ? len : done;
+    }
+}
+
+// Relaxes every edge that leaves node k; returns how many positions the parse
+// moves on.
+std::uint32_t relaxFrom(const Parser& p, std::uint32_t k, std::uint32_t pos, std::uint32_t end,
+                        const CostModel& costs) {
+    ParseNode* from = p.nodes + k;
+    relax(from[1], from->cost + costs.main[p.data[pos - p.base]], 1, 0, from->reps);
+    unsigned maxLen = matchRoom(pos - p.streamStart, end - pos);
+    if (maxLen < kMinMatch) {
+        return 1;
+    }
+    Offers o = offersAt(p, from->reps, pos, maxLen);
+    if (o.longest >= p.nice) {
         // Long matches are taken whole and the positions they cover skipped:
         // nothing the parser could find inside pays for the time.
-        unsigned longest = 0;
-        std::uint32_t longestOffset = 0;
-        std::uint32_t longestFormatted = 0;
-
-        unsigned repLen[kNumRepeats] = {};
-        for (unsigned j = 0; j < kNumRepeats; ++j) {
-            std::uint32_t r = node.reps.r[j];
-            if (r > streamPos || (j > 0 && r == node.reps.r[0]) ||
-                (j == 2 && r == node.reps.r[1])) {
-                continue;
-            }
-            unsigned len = commonLength(cur - r, cur, 0, maxLen);
-            repLen[j] = len;
-            if (len > longest) {
-                longest = len;
-                longestOffset = r;
-                longestFormatted = j;
-            }
-        }
-        const std::uint32_t* first = cache.first + (pos - cacheStart);
-        const Match* m = cache.matches + first[0];
-        const Match* mEnd = cache.matches + first[1];
-        if (m != mEnd) {
-            Match last = mEnd[-1];
-            unsigned len = matchLength(last) < maxLen ? matchLength(last) : maxLen;
-            if (len > longest) {
-                longest = len;
-                longestOffset = matchOffset(last);
-                longestFormatted = longestOffset + 2;
-                for (unsigned j = kNumRepeats; j-- > 0;) {
-                    if (node.reps.r[j] == longestOffset) {
-                        longestFormatted = j; // the lowest, which needs no swap when equal
-                    }
-                }
-            }
-        }
-        if (longest >= nice) {
-            unsigned slot = slotOf(longestFormatted);
-            std::uint32_t cost = node.cost + costs.main[mainSymbol(slot, longest)] +
-                                 costs.offsetCost(longestFormatted, slot);
-            if (lengthHeader(longest) == kNumPrimaryLengths) {
-                cost += costs.length[longest - kMinMatch - kNumPrimaryLengths];
-            }
-            relax(nodes[k + longest], cost, longest, longestFormatted,
-                  afterMatch(node.reps, longestFormatted, longestOffset));
-            k += longest;
-            continue;
-        }
-
-        for (unsigned j = 0; j < kNumRepeats; ++j) {
-            if (repLen[j] < kMinMatch) {
-                continue;
-            }
-            Repeats next = afterMatch(node.reps, j, 0);
-            const std::uint32_t* mainCost = costs.main + kNumChars + j * 8;
-            for (unsigned len = kMinMatch; len <= repLen[j]; ++len) {
-                unsigned h = lengthHeader(len);
-                std::uint32_t cost = node.cost + mainCost[h];
-                if (h == kNumPrimaryLengths) {
-                    cost += costs.length[len - kMinMatch - kNumPrimaryLengths];
-                }
-                relax(nodes[k + len], cost, len, j, next);
-            }
-        }
-
-        unsigned done = 1;
-        for (; m != mEnd && done < maxLen; ++m) {
-            std::uint32_t offset = matchOffset(*m);
-            unsigned len = matchLength(*m) < maxLen ? matchLength(*m) : maxLen;
-            if (offset == node.reps.r[0] || offset == node.reps.r[1] || offset == node.reps.r[2]) {
-                // The repeated-offset edges above already cover it, cheaper.
-                done = len > done ? len : done;
-                continue;
-            }
-            std::uint32_t formatted = offset + 2;
-            unsigned slot = slotOf(formatted);
-            std::uint32_t priced = node.cost + costs.offsetCost(formatted, slot);
-            const std::uint32_t* mainCost = costs.main + kNumChars + slot * 8;
-            Repeats next = afterMatch(node.reps, formatted, offset);
-            for (unsigned l = done + 1; l <= len; ++l) {
-                unsigned h = lengthHeader(l);
-                std::uint32_t cost = priced + mainCost[h];
-                if (h == kNumPrimaryLengths) {
-                    cost += costs.length[l - kMinMatch - kNumPrimaryLengths];
-                }
-                relax(nodes[k + l], cost, l, formatted, next);
-            }
-            done = len > done ? len : done;
-        }
-        ++k;
+        unsigned slot = slotOf(o.longestFormatted);
+        relaxLengths(from, costs, o.longest, o.longest,
+                     from->cost + costs.offsetCost(o.longestFormatted, slot), slot,
+                     o.longestFormatted,
+                     afterMatch(from->reps, o.longestFormatted, o.longestOffset));
+        return o.longest;
     }
+    for (unsigned j = 0; j < kNumRepeats; ++j) {
+        // Repeated offsets sit in slots 0..2, which carry no offset bits.
+        relaxLengths(from, costs, kMinMatch, o.repLen[j], from->cost, j, j,
+                     afterMatch(from->reps, j, 0));
+    }
+    relaxMatches(from, costs, o, maxLen);
+    return 1;
+}
 
-    // Walk back from the end, then reverse into items.
+// The items of the cheapest path to node n, first to last; returns how many.
+unsigned pathItems(const ParseNode* nodes, std::uint32_t n, Item* items) {
     unsigned count = 0;
     for (std::uint32_t k = n; k > 0; k -= nodes[k].length) {
         items[count++] = {nodes[k].offset, nodes[k].length};
@@ -240,6 +246,23 @@ unsigned Parser::parse(std::uint32_t start, std::uint32_t end, const CostModel& 
         items[i] = items[count - 1 - i];
         items[count - 1 - i] = t;
     }
+    return count;
+}
+
+} // namespace
+
+unsigned Parser::parse(std::uint32_t start, std::uint32_t end, const CostModel& costs,
+                       Repeats& reps, Item* items) const {
+    std::uint32_t n = end - start;
+    for (std::uint32_t k = 0; k <= n; ++k) {
+        nodes[k].cost = kInfinity;
+    }
+    nodes[0].cost = 0;
+    nodes[0].reps = reps;
+    for (std::uint32_t k = 0; k < n;) {
+        k += relaxFrom(*this, k, start + k, end, costs);
+    }
+    unsigned count = pathItems(nodes, n, items);
     if constexpr (kExpensiveChecks) {
         check(start, end, reps, nodes[n].reps, items, count);
     }
@@ -263,7 +286,7 @@ void Parser::check(std::uint32_t start, std::uint32_t end, Repeats reps, const R
             if (offset == 0 || offset > maxOffset || offset > streamPos) {
                 invariantBroken("parser: offset out of reach", streamPos, offset, formatted);
             }
-            if (streamPos % kFrame + len > kFrame) {
+            if (streamPos % kFrameSize + len > kFrameSize) {
                 invariantBroken("parser: match crosses a frame boundary", streamPos, len, offset);
             }
             const std::uint8_t* cur = data + (pos - base);

@@ -7,8 +7,14 @@ namespace kp::cab::lzx {
 
 namespace {
 
+// The runs the extra bits of kZeroRun, kLongZeroRun and kEqualRun can express.
+constexpr unsigned kMinRun = 4;
+constexpr unsigned kMinLongZeroRun = 20;
+constexpr unsigned kMaxLongZeroRun = kMinLongZeroRun + 31;
+constexpr unsigned kMaxEqualRun = kMinRun + 1;
+
 unsigned deltaSymbol(unsigned previous, unsigned length) {
-    return (previous + 17 - length) % 17;
+    return (previous + kZeroRun - length) % kZeroRun;
 }
 
 struct Pretree {
@@ -17,7 +23,7 @@ struct Pretree {
 };
 
 unsigned extraBits(unsigned symbol) {
-    return symbol == 17 ? 4 : symbol == 18 ? 5 : symbol == 19 ? 1 : 0;
+    return symbol == kZeroRun ? 4 : symbol == kLongZeroRun ? 5 : symbol == kEqualRun ? 1 : 0;
 }
 
 unsigned prepare(const std::uint8_t* lengths, const std::uint8_t* previous, unsigned n,
@@ -26,7 +32,7 @@ unsigned prepare(const std::uint8_t* lengths, const std::uint8_t* previous, unsi
     std::uint32_t freq[kNumPretreeSymbols] = {};
     for (unsigned i = 0; i < count; ++i) {
         ++freq[items[i].symbol];
-        if (items[i].symbol == 19) {
+        if (items[i].symbol == kEqualRun) {
             ++freq[items[i].repeatedDelta];
         }
     }
@@ -44,28 +50,28 @@ unsigned pretreeItems(const std::uint8_t* lengths, const std::uint8_t* previous,
     while (i < n) {
         unsigned run = 1;
         if (lengths[i] == 0) {
-            while (i + run < n && lengths[i + run] == 0 && run < 51) {
+            while (i + run < n && lengths[i + run] == 0 && run < kMaxLongZeroRun) {
                 ++run;
             }
-            if (run >= 20) {
-                items[count++] = {18, std::uint8_t(run - 20), 0};
+            if (run >= kMinLongZeroRun) {
+                items[count++] = {kLongZeroRun, std::uint8_t(run - kMinLongZeroRun), 0};
                 i += run;
                 continue;
             }
-            if (run >= 4) {
-                items[count++] = {17, std::uint8_t(run - 4), 0};
+            if (run >= kMinRun) {
+                items[count++] = {kZeroRun, std::uint8_t(run - kMinRun), 0};
                 i += run;
                 continue;
             }
         } else {
-            // Decoders disagree on whether 19's delta applies to each old length
+            // Decoders disagree on whether kEqualRun's delta applies to each old length
             // or only the first, so runs are taken only where both readings agree.
-            while (i + run < n && run < 5 && lengths[i + run] == lengths[i] &&
+            while (i + run < n && run < kMaxEqualRun && lengths[i + run] == lengths[i] &&
                    previous[i + run] == previous[i]) {
                 ++run;
             }
-            if (run >= 4) {
-                items[count++] = {19, std::uint8_t(run - 4),
+            if (run >= kMinRun) {
+                items[count++] = {kEqualRun, std::uint8_t(run - kMinRun),
                                   std::uint8_t(deltaSymbol(previous[i], lengths[i]))};
                 i += run;
                 continue;
@@ -90,7 +96,7 @@ std::uint64_t writeLengths(BitWriter& out, const std::uint8_t* lengths,
         const PretreeItem& item = items[i];
         out.put(tree.codes[item.symbol], tree.lengths[item.symbol]);
         out.put(item.extra, extraBits(item.symbol));
-        if (item.symbol == 19) {
+        if (item.symbol == kEqualRun) {
             out.put(tree.codes[item.repeatedDelta], tree.lengths[item.repeatedDelta]);
         }
     }
@@ -105,7 +111,7 @@ std::uint64_t lengthsCost(const std::uint8_t* lengths, const std::uint8_t* previ
     for (unsigned i = 0; i < count; ++i) {
         const PretreeItem& item = items[i];
         bits += tree.lengths[item.symbol] + extraBits(item.symbol);
-        if (item.symbol == 19) {
+        if (item.symbol == kEqualRun) {
             bits += tree.lengths[item.repeatedDelta];
         }
     }

@@ -8,11 +8,11 @@
 
 namespace kp::cab::lzx {
 
-// One pretree item: symbol 0..16 (delta), 17/18 (zero runs) or 19 (equal run).
+// One pretree item: a delta below kZeroRun, or one of the runs (lzx_format.h).
 struct PretreeItem {
     std::uint8_t symbol;
-    std::uint8_t extra;         // run length bits of 17, 18, 19
-    std::uint8_t repeatedDelta; // the delta symbol that follows 19
+    std::uint8_t extra;         // a run's length, less its shortest
+    std::uint8_t repeatedDelta; // the delta symbol that follows kEqualRun
 };
 
 // Splits lengths[0..n) into pretree items; returns how many (at most n).

@@ -124,7 +124,7 @@ public:
     // Canonical decoding, one bit at a time.
     unsigned symbol(const std::uint8_t* lengths, const std::uint16_t* codes, unsigned n) {
         unsigned code = 0;
-        for (unsigned len = 1; len <= 16; ++len) {
+        for (unsigned len = 1; len <= kMaxCodeLength; ++len) {
             code = code << 1 | bit();
             for (unsigned s = 0; s < n; ++s) {
                 if (lengths[s] == len && codes[s] == code) {
@@ -158,6 +158,28 @@ TEST(LzxBits, WordsAreLittleEndianWithTheFirstBitOnTop) {
     EXPECT_EQ(out[5], 0x80);
     w.alignToWord();
     EXPECT_EQ(w.size(), 6u) << "aligning at a boundary adds nothing";
+}
+
+// The widest put after the most bits a word can leave waiting, and puts whose
+// value has bits above their count, which must not leak into the stream.
+TEST(LzxBits, EveryBitSurvivesTheWidestPutAndStrayHighBitsAreDropped) {
+    for (unsigned waiting = 0; waiting < 16; ++waiting) {
+        std::vector<std::uint8_t> out(16);
+        BitWriter w(out.data(), out.size());
+        std::uint32_t lead = 0x5A5Au & ((1u << waiting) - 1);
+        w.put(lead | 0xFFFF0000u, waiting);
+        w.put(0xDEADBEEFu, BitWriter::kMaxPutBits);
+        w.put(0xFFFFFFF8u | 5u, 3);
+        w.put(0, 1);
+        w.alignToWord();
+        ASSERT_FALSE(w.overflowed());
+        BitReader r(out);
+        EXPECT_EQ(r.bits(waiting), lead) << waiting;
+        EXPECT_EQ(r.bits(16), 0xDEADu) << waiting;
+        EXPECT_EQ(r.bits(16), 0xBEEFu) << waiting;
+        EXPECT_EQ(r.bits(4), 0xAu) << waiting;
+        EXPECT_EQ(w.bitCount(), (waiting + 36 + 15) / 16 * 16u) << waiting;
+    }
 }
 
 TEST(LzxBits, OverflowIsReportedNotWritten) {
@@ -266,6 +288,11 @@ TEST(LzxUncompressedBlock, PaddingIsOneToSixteenBits) {
         EXPECT_LE(padBits, 16u);
         EXPECT_EQ(r.bits(padBits), 0u);
         EXPECT_EQ(w.size(), r0 + 12 + 4) << "an odd block gets its pad byte";
+        // What block planning charges for a stored block is what the writer adds
+        // when the padding is longest, and never less.
+        std::uint64_t overhead = w.bitCount() - lead - 8 * (3 + 1);
+        EXPECT_LE(overhead, kUncompressedOverheadBits) << "lead " << lead;
+        EXPECT_EQ(overhead == kUncompressedOverheadBits, padBits == 16) << "lead " << lead;
     }
 }
 

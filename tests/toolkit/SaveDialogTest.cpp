@@ -12,7 +12,7 @@
 
 #include <functional>
 
-namespace kp {
+namespace kp::test {
 namespace {
 
 // Runs `user` on the real dialog once it is up; should it never come up, the wait ends
@@ -78,4 +78,4 @@ TEST(TSaveDialog, TheRealDialogCompletesTheNameRefusesAMissingFolderAndNeverAsks
 }
 
 } // namespace
-} // namespace kp
+} // namespace kp::test

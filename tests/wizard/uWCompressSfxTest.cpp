@@ -87,6 +87,7 @@ TEST_F(SfxPagesTest, TheTargetIsTheStubWithTheCabinetAndTheDescriptionInWindows1
         }
         const std::string cabinet = sfx->FinishRun({tree});
         ASSERT_FALSE(cabinet.empty());
+        EXPECT_EQ(sfx->Target(), "") << "a new run leaves the last build's target chosen";
         sfx->Choose(out + "setup");
         ASSERT_EQ(sfx->Target(), out + "setup.EXE");
 

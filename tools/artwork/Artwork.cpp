@@ -257,25 +257,31 @@ QImage NeutralPicture() {
 }
 
 // Glyphs of the page buttons, drawn pixel by pixel as small toolbar glyphs are.
-QImage PlusGlyph() {
+// A black-edged bar in `fill` with a lit top edge; the plus sign adds the upright.
+QImage SignGlyph(const QColor& fill, const QColor& light, bool upright) {
     QImage image = Blank(14, 14);
     QPainter painter(&image);
     painter.fillRect(1, 4, 12, 6, Qt::black);
-    painter.fillRect(4, 1, 6, 12, Qt::black);
-    painter.fillRect(2, 5, 10, 4, QColor(0, 144, 0));
-    painter.fillRect(5, 2, 4, 10, QColor(0, 144, 0));
-    painter.fillRect(2, 5, 10, 1, QColor(96, 208, 96));
-    painter.fillRect(5, 2, 1, 10, QColor(96, 208, 96));
+    if (upright) {
+        painter.fillRect(4, 1, 6, 12, Qt::black);
+    }
+    painter.fillRect(2, 5, 10, 4, fill);
+    if (upright) {
+        painter.fillRect(5, 2, 4, 10, fill);
+    }
+    painter.fillRect(2, 5, 10, 1, light);
+    if (upright) {
+        painter.fillRect(5, 2, 1, 10, light);
+    }
     return image;
 }
 
+QImage PlusGlyph() {
+    return SignGlyph(QColor(0, 144, 0), QColor(96, 208, 96), true);
+}
+
 QImage MinusGlyph() {
-    QImage image = Blank(14, 14);
-    QPainter painter(&image);
-    painter.fillRect(1, 4, 12, 6, Qt::black);
-    painter.fillRect(2, 5, 10, 4, QColor(192, 0, 0));
-    painter.fillRect(2, 5, 10, 1, QColor(240, 96, 96));
-    return image;
+    return SignGlyph(QColor(192, 0, 0), QColor(240, 96, 96), false);
 }
 
 QImage OpenFolderGlyph() {
