@@ -106,9 +106,17 @@ bool isTempName(const CompContext& context, const std::string& path) {
 
 } // namespace
 
-DosDateTime dosDateTimeOrNearest(const std::timespec& moment) {
+DosDateTime dosDateTimeOrNearest(const std::timespec& written) {
+    std::timespec moment = written;
     DosDateTime result;
-    if (localDosDateTime(moment, result)) {
+    if (std::optional<std::time_t> epoch = platform::sourceDateEpoch()) {
+        if (moment.tv_sec > *epoch) {
+            moment = {*epoch, 0};
+        }
+        if (utcDosDateTime(moment, result)) {
+            return result;
+        }
+    } else if (localDosDateTime(moment, result)) {
         return result;
     }
     constexpr std::time_t kMiddleOfDosRange = 2335219200; // 2044-01-01, halfway 1980 to 2108

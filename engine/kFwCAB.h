@@ -125,6 +125,7 @@ private:
     void ResetRunState();
     bool ConfirmCabinetAbsent();
     bool CreateContext();
+    std::int32_t SetIdForRun() const;
     void ReportUserAbort();
     void CountAllFiles();
     void AddAllFiles();

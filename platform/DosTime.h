@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <ctime>
+#include <optional>
 
 namespace kp::platform {
 
@@ -14,5 +15,12 @@ struct DosDateTime {
 // Converts a moment to local time and that to the DOS pair. Fails with
 // kErrorInvalidParameter outside 1980-01-01 to 2107-12-31, which DOS cannot hold.
 bool localDosDateTime(const std::timespec& moment, DosDateTime& result);
+
+// The same in universal time, for output that must not depend on the zone it was made in.
+bool utcDosDateTime(const std::timespec& moment, DosDateTime& result);
+
+// The reproducible-builds SOURCE_DATE_EPOCH: none when unset or empty, and none with
+// malformed set when it is not a plain decimal count of seconds since 1970.
+std::optional<std::time_t> sourceDateEpoch(bool* malformed = nullptr);
 
 } // namespace kp::platform

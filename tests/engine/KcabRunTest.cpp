@@ -58,8 +58,9 @@ protected:
     }
 
     // Runs the real binary; stdout and stderr together.
-    KcabResult runProcess(const std::string& arguments) {
-        std::string command = std::string(KCAB_PATH) + " " + arguments + " 2>&1";
+    KcabResult runProcess(const std::string& arguments, const std::string& environment = "") {
+        std::string command =
+            environment + " " + std::string(KCAB_PATH) + " " + arguments + " 2>&1";
         FILE* pipe = ::popen(command.c_str(), "r");
         std::string output;
         char buffer[512];
@@ -471,6 +472,50 @@ TEST_F(KcabRunTest, ConcurrentRunsOnOneOutputLeaveOneWholeCabinet) {
         EXPECT_EQ(extractWithCabextract(out, scratch.path(force ? "xf" : "x")), readTree(tree));
         EXPECT_TRUE(leftovers(scratch.path("")).empty());
     }
+}
+
+// The DOS date and time of each stored name of a one-cabinet file.
+std::map<std::string, std::pair<unsigned, unsigned>> storedDates(const std::string& cabinet) {
+    std::string bytes = readFileBytes(cabinet);
+    std::map<std::string, std::pair<unsigned, unsigned>> dates;
+    std::size_t at = cabinetU16(bytes, kp::cab::cfheader::kFilesOffset);
+    for (unsigned i = 0; i < cabinetU16(bytes, kp::cab::cfheader::kFileCount); ++i) {
+        std::size_t name = at + kp::cab::cffile::kSize;
+        std::size_t end = bytes.find('\0', name);
+        if (end == std::string::npos) {
+            ADD_FAILURE() << "file record " << i << " runs past the cabinet";
+            break;
+        }
+        dates[bytes.substr(name, end - name)] = {cabinetU16(bytes, at + kp::cab::cffile::kDate),
+                                                 cabinetU16(bytes, at + kp::cab::cffile::kTime)};
+        at = end + 1;
+    }
+    return dates;
+}
+
+TEST_F(KcabRunTest, SourceDateEpochGivesTheSameBytesInAnyZone) {
+    std::string old = scratch.write("tree/old.txt", "dated before the epoch");
+    struct timespec times[2] = {{1600000000, 0}, {1600000000, 0}}; // 2020-09-13 12:26:40 UTC
+    ASSERT_EQ(::utimensat(AT_FDCWD, old.c_str(), times, 0), 0);
+    const std::string epoch = "SOURCE_DATE_EPOCH=1700000000"; // 2023-11-14 22:13:20 UTC
+    std::string bytes[2];
+    int i = 0;
+    for (const char* zone : {"UTC", "Asia/Tokyo"}) {
+        std::string cabinet = scratch.path("zone" + std::to_string(i) + ".cab");
+        KcabResult result = runProcess(
+            "-r -m mszip --paths none -o '" + cabinet + "' '" + tree + "'", epoch + " TZ=" + zone);
+        ASSERT_EQ(result.exitCode, 0) << zone << ": " << result.out;
+        bytes[i++] = readFileBytes(cabinet);
+    }
+    EXPECT_EQ(bytes[0], bytes[1]) << "the set ID or a date depends on the run or its zone";
+    auto dates = storedDates(scratch.path("zone1.cab"));
+    EXPECT_EQ(dates["old.txt"],
+              std::make_pair(((2020u - 1980) << 9) | (9 << 5) | 13, (12u << 11) | (26 << 5) | 20));
+    EXPECT_EQ(dates["readme.txt"],
+              std::make_pair(((2023u - 1980) << 9) | (11 << 5) | 14, (22u << 11) | (13 << 5) | 10));
+    KcabResult malformed = runProcess("-o '" + out + "' '" + tree + "'", "SOURCE_DATE_EPOCH=1e9");
+    EXPECT_EQ(malformed.exitCode, 2) << malformed.out;
+    EXPECT_NE(malformed.out.find("SOURCE_DATE_EPOCH"), std::string::npos) << malformed.out;
 }
 
 TEST_F(KcabRunTest, NamesAreShownEscapedAndNonUtf8NamesRefused) {

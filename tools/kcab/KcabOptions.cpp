@@ -57,6 +57,12 @@ whole set is complete; with -f an existing cabinet stays until then, and the
 members of a longer earlier set beyond the new one's last are removed. Files
 the run writes are never packed, even when OUT.cab lies in a folder being packed.
 
+Files are dated with their last change in local time. With SOURCE_DATE_EPOCH
+set (seconds since 1970, as in reproducible builds), dates later than it are
+stored as it, all dates are taken in UTC, and the set ID is derived from the
+PATHs instead of drawn at random: the same tree then gives the same bytes in
+any time zone.
+
 Exit status: 0 the cabinet was written; 1 it was not (the reason is shown);
 2 the command line was wrong or a PATH does not exist; 130 interrupted.
 )";

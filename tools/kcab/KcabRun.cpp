@@ -8,6 +8,7 @@
 #include "KcabVerify.h"
 #include "engine/kFwCAB.h"
 #include "platform/CurrentDirectory.h"
+#include "platform/DosTime.h"
 #include "platform/Files.h"
 #include "platform/LastError.h"
 #include "platform/Paths.h"
@@ -265,6 +266,12 @@ int RunKcab(const std::vector<std::string>& arguments, std::ostream& out, std::o
     if (options.help) {
         out << kKcabHelp << kp::kKcabSfxHelp;
         return kKcabWritten;
+    }
+    bool badEpoch = false;
+    kp::platform::sourceDateEpoch(&badEpoch);
+    if (badEpoch) {
+        err << "kcab: SOURCE_DATE_EPOCH must be a whole number of seconds since 1970\n";
+        return kKcabUsage;
     }
     if (here.empty()) {
         err << "kcab: cannot read the current folder"
