@@ -6,6 +6,7 @@
 #include "engine/CompressionType.h"
 #include "fci.h"
 #include "platform/FileReplace.h"
+#include "platform/Files.h"
 
 #include <cstdint>
 #include <memory>
@@ -38,6 +39,12 @@ struct CompContext {
     // a true percentage instead of a negative one or a division by zero.
     std::int64_t FileSize = 0;
     std::int64_t BytesDone = 0;
+    // The source the service has open, and what it read of it: a source whose size at
+    // its closing differs from what was read (it grew or shrank meanwhile) sets
+    // SourceSizeChanged; the cabinet holds, and is sized by, the bytes read.
+    platform::FileHandle SourceHandle = -1;
+    std::int64_t SourceBytesRead = 0;
+    bool SourceSizeChanged = false;
     TProgressProc ProgressProc = nullptr;
     TNextCabProc NextCabProc = nullptr;
     // A callback caught an exception and failed; the service call then reports nothing.

@@ -187,8 +187,13 @@ FNFCIOPEN(fciOpen) {
 FNFCIREAD(fciRead) {
     return systemCall<UINT>(err, pv, kTransferFailed, [&]() -> std::optional<UINT> {
         std::uint32_t transferred = 0;
-        return readFile(hf, memory, cb, transferred) ? std::optional<UINT>(transferred)
-                                                     : std::nullopt;
+        if (!readFile(hf, memory, cb, transferred)) {
+            return std::nullopt;
+        }
+        if (pv && hf == contextOf(pv).SourceHandle) {
+            contextOf(pv).SourceBytesRead += transferred;
+        }
+        return transferred;
     });
 }
 
@@ -202,6 +207,16 @@ FNFCIWRITE(fciWrite) {
 
 FNFCICLOSE(fciClose) {
     return systemCall<int>(err, pv, -1, [&]() -> std::optional<int> {
+        if (pv && hf == contextOf(pv).SourceHandle) {
+            CompContext& context = contextOf(pv);
+            FileInformation information;
+            std::int64_t sizeNow = fileInformation(hf, information)
+                                       ? static_cast<std::int64_t>(information.size)
+                                       : context.SourceBytesRead;
+            context.SourceSizeChanged =
+                sizeNow != context.SourceBytesRead || context.FileSize != context.SourceBytesRead;
+            context.SourceHandle = kInvalidHandle;
+        }
         return closeFile(hf) ? std::optional<int>(0) : std::nullopt;
     });
 }
@@ -341,6 +356,9 @@ FNFCIGETOPENINFO(fciGetOpenInfo) {
         context.FileName.swap(name);
         context.FileSize = static_cast<std::int64_t>(information.size);
         context.BytesDone = 0;
+        context.SourceHandle = handle;
+        context.SourceBytesRead = 0;
+        context.SourceSizeChanged = false;
         return handle;
     });
 }

@@ -301,6 +301,9 @@ void tkFwCAB::AddOneFile(const std::string& Folder, const std::string& FileName,
             continue;
         }
         bool added = CabAddFile(*Context, FCurrentFile, stored, false, FCompType, LzxWindow);
+        if (added && Context->Comp.SourceSizeChanged && OnSizeChange) {
+            OnSizeChange(this, FCurrentFile, Context->Comp.SourceBytesRead);
+        }
         if (!added && OnErrorNotify) {
             ERF error = CabLastError();
             if (error.erfOper == FCIERR_USER_ABORT) {

@@ -23,6 +23,9 @@ using TEncodeMinorUpdate =
 using TMessageNotify =
     std::function<void(tkFwCAB* Sender, std::string& NewCabName, std::string& NewDiskName,
                        int CabNo, int& DiskNo, bool& Abort)>;
+// A file that changed size while it was packed: the cabinet holds the BytesStored read.
+using TSizeChangeNotify =
+    std::function<void(tkFwCAB* Sender, const std::string& FileName, std::int64_t BytesStored)>;
 using TErrorNotify = std::function<void(tkFwCAB* Sender, int ErrID, int APICode,
                                         const std::string& ErrText, int& Action)>;
 
@@ -102,6 +105,7 @@ public:
     TEncodeMinorUpdate OnMinorStatus;
     TMessageNotify OnMessageNotify;
     TErrorNotify OnErrorNotify;
+    TSizeChangeNotify OnSizeChange;
 
     // Runs the whole job and returns when it is over. A call made from one of this
     // component's own event handlers while a run is going on returns at once.

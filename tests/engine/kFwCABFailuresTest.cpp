@@ -2,6 +2,8 @@
 #include "BuilderFixture.h"
 #include "platform/LastError.h"
 
+#include <algorithm>
+
 using namespace kp::platform;
 
 namespace kp::test {
@@ -142,6 +144,40 @@ TEST_F(kFwCABFailuresTest, UnknownMethodIsReportedPerFile) {
     cab.BuildCabinet();
     EXPECT_EQ(recorder.events.back(), "error 802 0 Unknown compression type [0]");
     EXPECT_FALSE(cabinetWritten());
+}
+
+// The file is changed from the progress handler, after the service has read its first
+// 64 KiB and before it reads the rest: it shrinks to 100,000 bytes or grows by 50,000.
+TEST_F(kFwCABFailuresTest, FileChangingSizeWhilePackedIsStoredAsReadAndNamed) {
+    const std::string original = randomBytes(300000, 5);
+    for (std::size_t sizeAfter : {std::size_t(100000), std::size_t(350000)}) {
+        SCOPED_TRACE(sizeAfter);
+        std::filesystem::remove(cabPath);
+        std::string big = scratch.write("in/big", original);
+        bool changed = false;
+        recorder.onMinor = [&](const std::string& file, int, bool&) {
+            if (!changed && file == big) {
+                changed = true;
+                std::filesystem::resize_file(big, sizeAfter);
+            }
+        };
+        std::vector<std::pair<std::string, std::int64_t>> warnings;
+        cab.OnSizeChange = [&](tkFwCAB*, const std::string& file, std::int64_t stored) {
+            warnings.push_back({file, stored});
+        };
+        cab.BuildCabinet();
+        ASSERT_TRUE(changed) << "no progress was reported while the file was read";
+        std::size_t held = std::min(sizeAfter, original.size());
+        EXPECT_EQ(warnings, (std::vector<std::pair<std::string, std::int64_t>>{
+                                {big, static_cast<std::int64_t>(held)}}));
+        // libmspack checks each stored size against the folder's data.
+        NamedContents contents = cabinetContents(cabPath);
+        EXPECT_EQ(contents.size(), 4u);
+        auto stored = std::find_if(contents.begin(), contents.end(),
+                                   [](const auto& entry) { return entry.first == "big"; });
+        ASSERT_NE(stored, contents.end());
+        EXPECT_TRUE(stored->second == original.substr(0, held)) << stored->second.size();
+    }
 }
 
 } // namespace

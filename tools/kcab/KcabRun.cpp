@@ -68,6 +68,12 @@ public:
                                      bool& abort) { onNextCabinet(cabName, cabNo, abort); };
         cab.OnErrorNotify = [this](tkFwCAB*, int errId, int apiCode, const std::string& text,
                                    int& action) { onError(errId, apiCode, text, action); };
+        cab.OnSizeChange = [this](tkFwCAB*, const std::string& file, std::int64_t stored) {
+            progress.clear();
+            this->err << "kcab: warning: " << shown(file)
+                      << ": changed size while it was packed; the cabinet holds the " << stored
+                      << " bytes read\n";
+        };
     }
 
     int run() {
