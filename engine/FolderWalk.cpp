@@ -64,7 +64,9 @@ void CollectLeftOut(const std::string& Folder, const std::string& Mask, bool Rec
         }
     }
     for (const FoundEntry& entry : Listing(Folder + Mask)) {
-        if (entry.kind != EntryKind::Folder) {
+        if (entry.kind == EntryKind::File && Folder.size() + entry.name.size() > kMaxPathBytes) {
+            found.emplace_back(entry.name, LeftOutReason::PathTooLong);
+        } else if (entry.kind != EntryKind::Folder) {
             if (auto reason = ReasonLeftOut(entry)) {
                 found.emplace_back(entry.name, reason);
             }
@@ -73,7 +75,10 @@ void CollectLeftOut(const std::string& Folder, const std::string& Mask, bool Rec
     std::stable_sort(found.begin(), found.end(),
                      [](const auto& a, const auto& b) { return a.first < b.first; });
     for (const auto& [name, reason] : found) {
-        if (reason) {
+        // An entered folder is opened by its path with the separator.
+        if (!reason && Folder.size() + name.size() + 1 > kMaxPathBytes) {
+            leftOut.push_back({Folder + name, LeftOutReason::PathTooLong});
+        } else if (reason) {
             leftOut.push_back({Folder + name, *reason});
         } else {
             CollectLeftOut(Folder + name + kPathSeparator, Mask, true, leftOut);

@@ -4,6 +4,7 @@
 // must tell a user beforehand what a run will leave out, so the two cannot disagree.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -24,11 +25,16 @@ std::vector<std::string> MatchingFiles(const std::string& Folder, const std::str
 // sub-folder too. A folder that does not exist contributes nothing.
 std::int32_t CountFiles(const std::string& Folder, const std::string& Mask, bool Recursive);
 
+// The longest path the system opens; a file or folder below a longer one is out of reach
+// of every call the walk and the builder make with a whole path.
+inline constexpr std::size_t kMaxPathBytes = 4095;
+
 enum class LeftOutReason {
     HiddenFolder,    // not entered
     LinkToFolder,    // not entered
     DanglingLink,    // matches the mask, but leads nowhere
     NotARegularFile, // matches the mask, but is a FIFO, socket or device
+    PathTooLong,     // its path (a folder's with the separator) passes kMaxPathBytes
 };
 
 struct LeftOutEntry {

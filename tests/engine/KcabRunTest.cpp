@@ -518,6 +518,76 @@ TEST_F(KcabRunTest, SourceDateEpochGivesTheSameBytesInAnyZone) {
     EXPECT_NE(malformed.out.find("SOURCE_DATE_EPOCH"), std::string::npos) << malformed.out;
 }
 
+// A chain of folders made one level at a time (no single call takes a path past 4096
+// bytes), removed the same way: the scratch folder's own removal goes by whole paths.
+class DeepFolders {
+public:
+    explicit DeepFolders(const std::string& root) {
+        fds.push_back(::open(root.c_str(), O_RDONLY | O_DIRECTORY));
+    }
+    ~DeepFolders() {
+        while (fds.size() > 1) {
+            ::close(fds.back());
+            fds.pop_back();
+            for (const std::string& file : files[fds.size()]) {
+                ::unlinkat(fds.back(), file.c_str(), 0);
+            }
+            ::unlinkat(fds.back(), names.back().c_str(), AT_REMOVEDIR);
+            names.pop_back();
+        }
+        for (const std::string& file : files[0]) {
+            ::unlinkat(fds.back(), file.c_str(), 0);
+        }
+        ::close(fds.back());
+    }
+    bool enter(const std::string& name) {
+        if (::mkdirat(fds.back(), name.c_str(), 0755) != 0) {
+            return false;
+        }
+        names.push_back(name);
+        fds.push_back(::openat(fds.back(), name.c_str(), O_RDONLY | O_DIRECTORY));
+        return fds.back() >= 0;
+    }
+    bool write(const std::string& name, const std::string& content) {
+        int fd = ::openat(fds.back(), name.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        bool written = fd >= 0 && ::write(fd, content.data(), content.size()) ==
+                                      static_cast<ssize_t>(content.size());
+        files[fds.size() - 1].push_back(name);
+        return ::close(fd) == 0 && written;
+    }
+
+private:
+    std::vector<int> fds;
+    std::vector<std::string> names;
+    std::map<std::size_t, std::vector<std::string>> files;
+};
+
+TEST_F(KcabRunTest, PathsPastTheSystemLimitAreRefusedByNameAndOnesUpToItPacked) {
+    std::string root = scratch.folder("deep");
+    DeepFolders deep(root);
+    std::string path = root;
+    while (path.size() < 3900) {
+        std::string name(100, 'd');
+        ASSERT_TRUE(deep.enter(name)) << path.size();
+        path += name + "/";
+    }
+    std::string nearName(4095 - path.size(), 'n'); // a path of 4095 bytes exactly
+    ASSERT_TRUE(deep.write(nearName, "at the limit"));
+    std::string farName(4095 - path.size(), 'f'); // 4096 with its separator
+    ASSERT_TRUE(deep.enter(farName));
+    ASSERT_TRUE(deep.write("far.txt", "beyond it"));
+
+    KcabResult refused = run({"-r", "--paths", "none", "-m", "none", "-o", out, root});
+    EXPECT_EQ(refused.exitCode, 2) << refused.err;
+    EXPECT_NE(refused.err.find(path + farName + ": path longer than 4095 bytes"), std::string::npos)
+        << refused.err.substr(refused.err.size() > 300 ? refused.err.size() - 300 : 0);
+    EXPECT_FALSE(std::filesystem::exists(out));
+
+    KcabResult packed = run({"-m", "none", "-o", out, path.substr(0, path.size() - 1)});
+    ASSERT_EQ(packed.exitCode, 0) << packed.err;
+    EXPECT_EQ(cabinetContents(out), (NamedContents{{nearName, "at the limit"}}));
+}
+
 TEST_F(KcabRunTest, NamesAreShownEscapedAndNonUtf8NamesRefused) {
     scratch.write("tree/\x1b[2Jclear", "a name that would clear the screen");
     KcabResult shown = run({"-r", "-m", "none", "-o", out, tree});

@@ -29,16 +29,25 @@ const char* describeLeftOut(LeftOutReason reason) {
         return "dangling link, left out";
     case LeftOutReason::NotARegularFile:
         return "not a regular file, left out";
+    case LeftOutReason::PathTooLong:
+        return "path longer than 4095 bytes, which the system cannot open; move the tree "
+               "nearer the root";
     }
     return "left out";
 }
 
-// Notes what the builder's walk of `folder` will pass over.
-void noteLeftOut(const std::string& folder, const std::string& mask, bool recursive,
-                 std::vector<std::string>& warnings) {
+// Notes what the builder's walk of `folder` will pass over; false, with the error, when
+// that includes a path too long to open, which the user has to shorten.
+bool noteLeftOut(const std::string& folder, const std::string& mask, bool recursive,
+                 std::vector<std::string>& warnings, std::string& error) {
     for (const LeftOutEntry& entry : LeftOutEntries(folder, mask, recursive)) {
+        if (entry.Reason == LeftOutReason::PathTooLong) {
+            error = entry.Path + ": " + describeLeftOut(entry.Reason);
+            return false;
+        }
         warnings.push_back(entry.Path + ": " + describeLeftOut(entry.Reason));
     }
+    return true;
 }
 
 } // namespace
@@ -81,7 +90,10 @@ bool resolveKcabPaths(const std::vector<std::string>& paths, bool recursive,
         if (exists && S_ISDIR(status.st_mode)) {
             std::string entry = withTrailingSeparator(path) + "*.*";
             (recursive ? entries.recurseFiles : entries.addFiles).push_back(entry);
-            noteLeftOut(withTrailingSeparator(path), "*.*", recursive, entries.warnings);
+            if (!noteLeftOut(withTrailingSeparator(path), "*.*", recursive, entries.warnings,
+                             error)) {
+                return false;
+            }
             continue;
         }
         if (exists && S_ISREG(status.st_mode)) {
@@ -113,7 +125,9 @@ bool resolveKcabPaths(const std::vector<std::string>& paths, bool recursive,
         if (CountFiles(folder, last, recursive) == 0) {
             entries.warnings.push_back(given + ": matches no file");
         }
-        noteLeftOut(folder, last, recursive, entries.warnings);
+        if (!noteLeftOut(folder, last, recursive, entries.warnings, error)) {
+            return false;
+        }
     }
     return true;
 }
