@@ -96,6 +96,25 @@ void SetUpFolderBrowser(TBrowseFolder& browser, const char* name, const char* ti
     browser.setSyncCustomButton(false);
 }
 
+// A relative name on the command line means a file where the program was started; a
+// typed folder moves the current directory later, and the name would then lead to a
+// different file. So it is made whole now, the way a drop delivers names.
+std::string FromStartDirectory(const std::string& name) {
+    if (name.empty() || name.front() == platform::kPathSeparator) {
+        return name;
+    }
+    const std::string start = platform::currentDirectory();
+    if (start.empty()) {
+        return name;
+    }
+    // A leading "./" says only what the joined name says anyway.
+    std::string::size_type from = 0;
+    while (name.compare(from, 2, std::string{'.', platform::kPathSeparator}) == 0) {
+        from += 2;
+    }
+    return platform::withTrailingSeparator(start) + name.substr(from);
+}
+
 // The add button of the Tree and Folder pages: a folder is taken when it can be made
 // the current directory, which it then stays.
 void AddTypedFolder(const QLineEdit& edit, QListWidget& list) {
@@ -315,7 +334,9 @@ void TcWizard::FormCreate(QObject* /*Sender*/) {
         Step = 1;
         ShowStep();
     } else {
-        names.assign(commandLine_.begin(), commandLine_.end());
+        for (const std::string& argument : commandLine_) {
+            names.push_back(FromStartDirectory(argument));
+        }
         AddDropped(names);
     }
 }

@@ -16,7 +16,7 @@
 
 #include <functional>
 
-namespace kp {
+namespace kp::test {
 namespace {
 
 TEST(TBrowseFolder, ShortensTheStatusPathAfterItsFirstPart) {
@@ -46,22 +46,6 @@ TEST(TBrowseFolder, PlacesTheDialogCentredAcrossAQuarterDown) {
               QPoint(100 + 250 - 160, 50 + 84));
     EXPECT_EQ(TBrowseFolder::PlaceDialogAt(QRect(-300, -7, 200, 3), QSize(321, 10)),
               QPoint(-300 + 100 - 160, -7 + 0));
-}
-
-TEST(TBrowseFolder, StartsWithItsDefaults) {
-    TBrowseFolder browser;
-    EXPECT_EQ(browser.Flags(), (TBrowseInfoFlagSet{bfFileSysDirsOnly, bfStatusText}));
-    EXPECT_EQ(browser.RootFolder(), foDesktopExpanded);
-    EXPECT_FALSE(browser.ShowPathInStatusArea());
-    EXPECT_FALSE(browser.CustomButtonVisible());
-    EXPECT_TRUE(browser.CustomButtonEnabled());
-    EXPECT_EQ(browser.CustomButtonWidth(), 75);
-    EXPECT_EQ(browser.CustomButtonType(), btPushButton);
-    browser.setCustomButtonWidth(120);
-    browser.setCustomButtonWidth(0);
-    EXPECT_EQ(browser.CustomButtonWidth(), 75);
-    browser.setCustomButtonWidth(-4);
-    EXPECT_EQ(browser.CustomButtonWidth(), 75);
 }
 
 // Runs drive on the folder browser once it is open; a dialog still open after a few
@@ -105,6 +89,12 @@ struct BrowserFixture : ::testing::Test {
 
 TEST_F(BrowserFixture, OkReturnsTheSelectedFolderAndTheCheckBoxState) {
     browser.setCustomButtonType(btCheckBox);
+    // A width below 1 gives the default, not the width set before.
+    for (const int width : {0, -4}) {
+        browser.setCustomButtonWidth(120);
+        browser.setCustomButtonWidth(width);
+        EXPECT_EQ(browser.CustomButtonWidth(), 75) << width;
+    }
     browser.setCustomButtonWidth(90);
     int clicks = 0;
     browser.OnCustomButtonClick = [&](TBrowseFolder*, QWidget* dialog) {
@@ -216,4 +206,4 @@ TEST_F(BrowserFixture, ARootFolderIsTheTreesOneTopEntry) {
 }
 
 } // namespace
-} // namespace kp
+} // namespace kp::test
