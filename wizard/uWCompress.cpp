@@ -443,6 +443,7 @@ void TcWizard::StartCompression() {
         }
         cab.AddFiles().push_back(AllFilesOf(folder));
     }
+    bool fileMissing = false;
     for (const std::string& file : Entries(*lFiles)) {
         if (CancelRequested) {
             break;
@@ -454,12 +455,15 @@ void TcWizard::StartCompression() {
             int Action = 0;
             cabErrorNotify(&cab, kErrAddOrFlush, static_cast<int>(platform::notFoundError(file)),
                            file + ": no such file", Action);
+            fileMissing = true;
             break;
         }
         cab.AddFiles().push_back(file);
     }
 
-    if (!CancelRequested) {
+    // A cancel that came before the build still runs it, so that the builder reports
+    // the stop the way it reports one during the run.
+    if (!fileMissing) {
         cab.BuildCabinet();
     }
     runUnderWay_ = false;

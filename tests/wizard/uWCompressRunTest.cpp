@@ -221,6 +221,8 @@ TEST_F(RunTest, EveryWayARunEndsEarlyLeavesNoCabinet) {
          },
          "User abort\rPlease try again."},
         {"cancel after a file", [&] { AfterFirstFile(cancel); }, ""},
+        {"cancel while the page is painted, before the build",
+         [&] { QTimer::singleShot(0, wizard.get(), cancel); }, "User abort\rPlease try again."},
         {"a file vanishes before it is compressed",
          [&] { AfterFirstFile([&] { std::remove(scratch.path("tree/b.bin").c_str()); }); },
          "Failure opening file to be stored in cabinet\r" + scratch.path("tree/b.bin") +
