@@ -1,7 +1,7 @@
 #include "BrowseFolder.h"
 
 #include "FolderBrowserDialog.h"
-#include "SpecialFolders.h"
+#include "ShellFolders.h"
 #include "StringConvert.h"
 #include "platform/Files.h"
 

@@ -5,6 +5,7 @@
 #include "ProcessMessages.h"
 #include "ProgramFolder.h"
 #include "SelectionLists.h"
+#include "SpoolFolder.h"
 #include "StringConvert.h"
 #include "platform/CurrentDirectory.h"
 #include "platform/FileCopy.h"
@@ -23,6 +24,7 @@
 #include <QSignalBlocker>
 #include <QTimer>
 
+#include <algorithm>
 #include <functional>
 #include <limits>
 #include <memory>
@@ -51,6 +53,30 @@ constexpr char kClipFile[] = "solefile.avi";
 constexpr char kWindowsStub[] = "kstub16.exe";
 constexpr char kDosStub[] = "kstub08.exe";
 constexpr char kDefaultPrompt[] = "Remove files from cabinet?";
+constexpr char kSpoolCabName[] = "kspool.cab";
+constexpr char kAllFiles[] = "*.*";
+
+// The folder threshold a TrackFolder position selects: 1 MB doubled (position - 1)
+// times. Position 12 gives 2^31, which the signed 32-bit property holds as the pattern
+// with only its top bit set; the cabinet service reads the threshold as unsigned.
+std::int32_t FolderSizeFor(int position) {
+    std::uint32_t size = 1048576;
+    for (int doubling = 1; doubling < position; ++doubling) {
+        size *= 2;
+    }
+    return static_cast<std::int32_t>(size);
+}
+
+// A folder entry of the builder: the folder, a separator and the mask of every file.
+// A folder listed with its trailing separator ("/", or "doc/" as a shell completes it)
+// gets no second one, which would reach every stored name as an empty path component.
+std::string AllFilesOf(const std::string& folder) {
+    return platform::withTrailingSeparator(folder) + kAllFiles;
+}
+
+bool HasWildcard(const std::string& name) {
+    return name.find_first_of("*?") != std::string::npos;
+}
 
 // The code the platform step that just failed left; never 0, so that a failure can
 // never be taken for success.
@@ -281,8 +307,15 @@ void TcWizard::showEvent(QShowEvent* event) {
 }
 
 void TcWizard::closeEvent(QCloseEvent* event) {
-    // The build runs inside Next's click and lets the window handle messages on its
-    // way; the window must outlive it, so the close waits for its end.
+    // The run and the build work inside Next's click and let the window handle messages
+    // on their way; the window must outlive them, so the close waits for their end. A
+    // run is cancelled first, so the wait is short.
+    if (runUnderWay_) {
+        bCancelClick(bCancel);
+        closeWhenDone_ = true;
+        event->ignore();
+        return;
+    }
     if (buildUnderWay_) {
         closeWhenDone_ = true;
         event->ignore();
@@ -377,10 +410,71 @@ void TcWizard::ShowMethodPage() {
 
 void TcWizard::StartCompression() {
     ShowPage(QStringLiteral("Now Compressing..."), "Compress", pFinal);
-    // The run itself waits for the compression run: disable the wizard buttons, clear
-    // CancelRequested, set up cab from the Method page and the three lists, build
-    // "kspool.cab", and show the sfx page when it succeeded. Until then the page stays
-    // as after a run ended by Cancel: Back leads to Method, Next to sfx.
+    EnableWizardButtons(false);
+    CancelRequested = false;
+    runUnderWay_ = true;
+    ProcessMessages();
+
+    // A failed delete (no such file, or one that cannot go) is the builder's to report,
+    // as "Cabinet already exists".
+    SpoolCabFile = SpoolFolder() + kSpoolCabName;
+    platform::deleteFile(SpoolCabFile);
+    cab.AddFiles().clear();
+    cab.RecurseFiles().clear();
+    cab.setCabFile(SpoolCabFile);
+    cab.setDiskName("");
+    cab.setCompFactor(Track->value());
+    cab.setFolderSize(FolderSizeFor(TrackFolder->value()));
+    if (LZX->isChecked()) {
+        cab.setCompType(ctLzx);
+    }
+    if (MSZIP->isChecked()) {
+        cab.setCompType(ctMsZip);
+    }
+    for (const std::string& tree : Entries(*lTree)) {
+        if (CancelRequested) {
+            break;
+        }
+        cab.RecurseFiles().push_back(AllFilesOf(tree));
+    }
+    for (const std::string& folder : Entries(*lFolder)) {
+        if (CancelRequested) {
+            break;
+        }
+        cab.AddFiles().push_back(AllFilesOf(folder));
+    }
+    bool fileMissing = false;
+    for (const std::string& file : Entries(*lFiles)) {
+        if (CancelRequested) {
+            break;
+        }
+        // The builder takes a name as a mask, and a mask that matches nothing adds
+        // nothing without a word: a listed file that is gone would be missing from the
+        // cabinet unnoticed.
+        if (!HasWildcard(file) && !platform::fileExists(file)) {
+            int Action = 0;
+            cabErrorNotify(&cab, kErrAddOrFlush, static_cast<int>(platform::notFoundError(file)),
+                           file + ": no such file", Action);
+            fileMissing = true;
+            break;
+        }
+        cab.AddFiles().push_back(file);
+    }
+
+    // A cancel that came before the build still runs it, so that the builder reports
+    // the stop the way it reports one during the run.
+    if (!fileMissing) {
+        cab.BuildCabinet();
+    }
+    runUnderWay_ = false;
+    if (!CancelRequested) {
+        Step = 7;
+        ShowStep();
+    }
+    EnableWizardButtons(true);
+    if (closeWhenDone_) {
+        close();
+    }
 }
 
 void TcWizard::ShowSfxPage() {
@@ -680,28 +774,52 @@ void TcWizard::bTreeSelectionChanged(TBrowseFolder* /*Sender*/, QWidget* /*Dialo
 }
 
 void TcWizard::bCancelClick(QObject* /*Sender*/) {
-    // Waits for the compression run: set CancelRequested and show "Cancelling...".
+    CancelRequested = true;
+    bCancel->setText(QStringLiteral("Cancelling..."));
 }
 
 void TcWizard::TimerTimer(QObject* /*Sender*/) {
-    // Waits for the compression run: keep Track usable only while LZX is chosen, and
-    // at 32K while MSZIP is.
+    Track->setEnabled(LZX->isChecked());
+    if (MSZIP->isChecked()) {
+        Track->setValue(1);
+    }
 }
 
-void TcWizard::cabMajorStatus(tkFwCAB* /*Sender*/, const std::string& /*CabName*/, int /*Percent*/,
-                              bool& /*Abort*/) {
-    // Waits for the compression run: show Percent in p and pass CancelRequested on.
+void TcWizard::cabMajorStatus(tkFwCAB* /*Sender*/, const std::string& /*CabName*/, int Percent,
+                              bool& Abort) {
+    // Files created between the builder's two walks can take the count past 100.
+    p->setValue(std::clamp(Percent, p->minimum(), p->maximum()));
+    Abort = CancelRequested;
+    ProcessMessages();
 }
 
-void TcWizard::cabMinorStatus(tkFwCAB* /*Sender*/, const std::string& /*FileName*/, int /*Percent*/,
-                              bool& /*Abort*/) {
-    // Waits for the compression run: show FileName in cFile and pass CancelRequested on.
+void TcWizard::cabMinorStatus(tkFwCAB* /*Sender*/, const std::string& FileName, int /*Percent*/,
+                              bool& Abort) {
+    cFile->setFileName(FileName);
+    Abort = CancelRequested;
+    ProcessMessages();
 }
 
-void TcWizard::cabErrorNotify(tkFwCAB* /*Sender*/, int /*ErrID*/, int /*APICode*/,
-                              const std::string& /*ErrText*/, int& /*Action*/) {
-    // Waits for the compression run: the "Compression Complications" box, stop the
-    // builder, and back to the Method page.
+// Every failure ends the run; none is retried or skipped, so no file is left out of a
+// cabinet that then looks complete.
+void TcWizard::cabErrorNotify(tkFwCAB* Sender, int ErrID, int /*APICode*/,
+                              const std::string& ErrText, int& Action) {
+    // A window being closed asked for the stop itself; the abort needs no explaining.
+    const bool closing = closeWhenDone_ && ErrID == kErrUserAbort;
+    if (!closing) {
+        // The builder's texts do not say which file failed.
+        std::string text = ErrText + '\r';
+        if (ErrID == kErrAddOrFlush && Sender != nullptr && Sender->Phase() == BuildPhase::Adding &&
+            !Sender->CurrentFile().empty()) {
+            text += Sender->CurrentFile() + '\r';
+        }
+        MessageBox(text + "Please try again.", "Compression Complications", MessageIcon::Error,
+                   MessageButtons::OK);
+    }
+    Action = -1;
+    CancelRequested = true;
+    Step = 5;
+    ShowStep();
 }
 
 void TcWizard::BitBtn1Click(QObject* /*Sender*/) {

@@ -101,7 +101,8 @@ public:
 
 protected:
     void showEvent(QShowEvent* event) override;
-    // Closing while the self-extractor is being built waits for the build to end.
+    // Closing during a compression run cancels it; closing during a run or while the
+    // self-extractor is being built waits for that work to end.
     void closeEvent(QCloseEvent* event) override;
 
 private:
@@ -119,6 +120,7 @@ private:
 
     std::vector<std::string> commandLine_;
     bool placed_ = false;
+    bool runUnderWay_ = false;
     bool buildUnderWay_ = false;
     bool closeWhenDone_ = false;
 };

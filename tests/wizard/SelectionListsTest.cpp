@@ -230,7 +230,8 @@ TEST_F(SelectionListsTest, DropsSortFoldersByTheAnswerAndShowTheMethodPage) {
     EXPECT_TRUE(Drop(wizard->Steps, {Path("b.txt")}));
     EXPECT_EQ(boxes.Boxes().size(), 2u) << "only files: no question";
 
-    for (int step : {6, 7, 8}) {
+    // Page 6 refuses drops while its run goes on (the compression run's tests).
+    for (int step : {7, 8}) {
         Step = step;
         wizard->ShowStep();
         EXPECT_FALSE(Drop(wizard->Steps, {Path("a.txt"), Path("Data")})) << "on page " << step;

@@ -272,7 +272,6 @@ TEST_F(SfxPagesTest, TestSelfExtractNowStartsTheNewFile) {
 
 // From the lists to the Cool page with nothing but the wizard's own controls.
 TEST_F(SfxPagesTest, AWalkFromTheSelectionToTheCoolPage) {
-    GTEST_SKIP() << "waits for the compression run (StartCompression on the Compress page)";
     wizard().lTree->addItem(QString::fromStdString(tree));
     wizard().lFiles->addItem(QString::fromStdString(scratch.write("single.txt", "one file\n")));
     wizard().cDescribe->setText(QStringLiteral("Unpack the walk?"));
