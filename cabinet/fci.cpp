@@ -132,16 +132,42 @@ bool measureSource(Context& c, INT_PTR hf, std::uint32_t& size) {
     return true;
 }
 
+// Whether the cabinet under construction can list one more file, and hold the
+// folder for it when none is open. The open folder's files count as this cabinet's:
+// that is where it starts when it is placed.
+bool cabinetHasRoomForFile(const Context& c) {
+    return c.cabFileCount + c.folderFileCount + 1 <= kMaxFilesPerCabinet &&
+           (c.folderOpen || c.folderCount + 1 <= kMaxFoldersPerCabinet);
+}
+
+// A cabinet full by its counts goes on in the next one, as one full by its size
+// does; only a client that takes no next cabinet, or a set at its last number,
+// makes it the format's limit. That is judged before the open folder is closed, so
+// a refused file leaves the context as it was.
+bool makeRoomForFile(Context& c) {
+    if (cabinetHasRoomForFile(c)) {
+        return true;
+    }
+    if (!c.nextCabinet || c.setIndex + 1u >= kMaxCabinetsPerSet) {
+        return c.fail(FCIERR_CAB_FORMAT_LIMIT);
+    }
+    if (c.folderOpen && !closeFolder(c)) {
+        return false;
+    }
+    // Placing the folder may have split it, leaving room in the cabinet it reached.
+    return cabinetHasRoomForFile(c) || startNextCabinet(c);
+}
+
 // Makes the open folder ready to take a file of `size` bytes: the current folder is
-// closed when the file would overfill it, and a new one opened when none is open.
+// closed when the file would overfill it or its cabinet, and a new one opened when
+// none is open.
 bool prepareFolder(Context& c, const AddRequest& request, std::uint32_t size) {
     if (c.folderOpen && std::uint64_t(c.folderUncompressed) + size > kMaxFolderBytes &&
         !closeFolder(c)) {
         return false;
     }
-    if (c.cabFileCount + c.folderFileCount + 1 > kMaxFilesPerCabinet ||
-        (!c.folderOpen && c.folderCount + 1 > kMaxFoldersPerCabinet)) {
-        return c.fail(FCIERR_CAB_FORMAT_LIMIT);
+    if (!makeRoomForFile(c)) {
+        return false;
     }
     if (!c.folderOpen && !openFolder(c, request.typeCompress, request.codec, request.windowBits)) {
         return false;

@@ -58,7 +58,8 @@ HFCI FciClient::create(CCAB& ccab) {
 bool FciClient::add(HFCI h, const std::string& source, const std::string& stored, TCOMP comp,
                     bool execute) {
     return FCIAddFile(h, const_cast<char*>(source.c_str()), const_cast<char*>(stored.c_str()),
-                      execute, onNextCabinet, onStatus, onOpenInfo, comp);
+                      execute, takesNoNextCabinet ? nullptr : onNextCabinet, onStatus, onOpenInfo,
+                      comp);
 }
 
 bool FciClient::flushCabinet(HFCI h, bool next) {

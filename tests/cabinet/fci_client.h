@@ -59,6 +59,7 @@ public:
     int abortAtStatus = -1;                  // the n-th statusFile report answers -1
     int refuseNextCabinetAt = -1; // the n-th GetNextCabinet call (1-based iCab) answers false
     std::string nextCabinetPattern = "set%d.cab";
+    bool takesNoNextCabinet = false;    // calls pass no GetNextCabinet callback
     std::function<void()> onStatusFile; // runs inside a statusFile report
 
     // What happened.

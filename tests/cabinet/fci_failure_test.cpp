@@ -148,16 +148,25 @@ TEST_F(Failure, AFileThatWouldOverfillTheFolderStartsANewOne) {
     EXPECT_EQ(readHeader(client.path("out.cab")).folders, 2u);
 }
 
-TEST_F(Failure, MoreThan65535FilesInOneCabinetAreRefused) {
+// Without a next cabinet to go on in, the cabinet's file count is the format's
+// limit; a client that refuses the next cabinet is told so as for a full size.
+// Either way the refused file leaves the context usable and the cabinet complete.
+TEST_F(Failure, MoreThan65535FilesInOneCabinetAreRefusedWhenNoNextCabinetIsTaken) {
     client.generated["gen:empty"] = {0, [](std::uint64_t, std::uint8_t*, std::size_t) {}};
+    client.takesNoNextCabinet = true;
     for (int i = 0; i < 65535; ++i) {
         ASSERT_TRUE(client.add(h, "gen:empty", "e" + std::to_string(i), tcompTYPE_NONE)) << i;
     }
     EXPECT_FALSE(client.add(h, "gen:empty", "one-too-many", tcompTYPE_NONE));
     expectError(FCIERR_CAB_FORMAT_LIMIT, 0);
+    client.takesNoNextCabinet = false;
+    client.refuseNextCabinetAt = 2;
+    EXPECT_FALSE(client.add(h, "gen:empty", "one-too-many", tcompTYPE_NONE));
+    expectError(FCIERR_USER_ABORT, 0);
     ASSERT_TRUE(client.flushCabinet(h));
     destroyAndCheckClean();
     EXPECT_EQ(readHeader(client.path("out.cab")).files, 65535u);
+    EXPECT_FALSE(fs::exists(client.path("set2.cab")));
 }
 
 TEST(FailureAtCreate, TemporaryFileFailureLeavesNothing) {

@@ -91,6 +91,54 @@ TEST_P(CabinetSet, RefusedNextCabinetFailsTheCallInProgress) {
     EXPECT_FALSE(fs::exists(client.path("set3.cab")));
 }
 
+// A cabinet lists at most 65,535 files: one more goes on in the next cabinet of
+// the set, however large the cabinet size, and no file is lost or listed twice.
+TEST_P(CabinetSet, FilesBeyondTheFormatsCountGoOnInTheNextCabinet) {
+    const int files = 65535 + 1200;
+    for (int b = 0; b < 256; ++b) {
+        auto byte = std::uint8_t(b);
+        client.generated["gen:" + std::to_string(b)] = {
+            1, [byte](std::uint64_t, std::uint8_t* out, std::size_t) { *out = byte; }};
+    }
+    client.generated["gen:empty"] = {0, [](std::uint64_t, std::uint8_t*, std::size_t) {}};
+    CCAB ccab = client.cabinet("set1.cab");
+    HFCI h = client.create(ccab);
+    ASSERT_NE(h, nullptr);
+    for (int i = 0; i < files; ++i) {
+        std::string stored = "d" + std::to_string(i % 7) + "\\f" + std::to_string(i);
+        if (i % 9000 == 4500) {
+            add(h, stored, textBytes(std::size_t(20000 + i), std::uint32_t(i))); // spans frames
+        } else if (i % 3 == 0) {
+            ASSERT_TRUE(client.add(h, "gen:empty", stored, GetParam())) << i;
+            expected.emplace_back(stored, std::vector<std::uint8_t>{});
+        } else {
+            ASSERT_TRUE(client.add(h, "gen:" + std::to_string(i % 256), stored, GetParam()))
+                << i << ": erfOper " << client.erf.erfOper;
+            expected.emplace_back(stored, std::vector<std::uint8_t>{std::uint8_t(i % 256)});
+        }
+        if (i % 7000 == 6999) {
+            ASSERT_TRUE(client.flushFolder(h));
+        }
+    }
+    ASSERT_TRUE(client.flushCabinet(h)) << client.erf.erfOper;
+    ASSERT_TRUE(FCIDestroy(h));
+
+    auto all = cabinets("set1.cab");
+    ASSERT_EQ(all.size(), 2u);
+    std::uint32_t listed = 0;
+    for (const auto& cab : all) {
+        CabHeader header = readHeader(cab);
+        EXPECT_LE(header.files, 65535u) << cab;
+        EXPECT_EQ(header.cabinetSize, header.fileSize) << cab;
+        listed += header.files;
+    }
+    EXPECT_EQ(readHeader(all[0]).files, 65535u) << "the first cabinet is filled to the count";
+    EXPECT_EQ(listed, std::uint32_t(files)) << "no folder splits here, so no file is listed twice";
+    EXPECT_EQ(checkWithAllDecoders(all[0], expected), "");
+    EXPECT_EQ(client.openHandles(), 0);
+    EXPECT_EQ(FciClient::liveAllocations(), 0);
+}
+
 INSTANTIATE_TEST_SUITE_P(Methods, CabinetSet,
                          ::testing::Values(TCOMP(tcompTYPE_NONE), TCOMP(tcompTYPE_MSZIP)),
                          [](const auto& info) {
