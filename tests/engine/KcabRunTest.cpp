@@ -257,6 +257,27 @@ TEST_F(KcabRunTest, CabinetSizeMakesANumberedSet) {
     expectTreeExtracted(out);
 }
 
+TEST_F(KcabRunTest, MoreFilesThanOneCabinetListsGoOnInTheNextMemberOfTheSet) {
+    std::string many = scratch.folder("many");
+    for (int i = 0; i < 65536; ++i) {
+        scratch.write("many/d" + std::to_string(i % 8) + "/f" + std::to_string(i),
+                      i % 2 ? std::string() : std::string(1, char('a' + i % 26)));
+    }
+    KcabResult result = run({"-r", "-q", "-m", "mszip", "--cabinet-size", "100M", "-o", out, many});
+    ASSERT_EQ(result.exitCode, 0) << result.err;
+    auto filesListed = [](const std::string& cabinet) {
+        std::string bytes = readFileBytes(cabinet);
+        return bytes.size() < cab::cfheader::kSize
+                   ? 0u
+                   : unsigned(cab::getU16(reinterpret_cast<const std::uint8_t*>(bytes.data()) +
+                                          cab::cfheader::kFileCount));
+    };
+    EXPECT_EQ(filesListed(out), 65535u);
+    EXPECT_EQ(filesListed(scratch.path("out2.cab")), 1u);
+    EXPECT_FALSE(std::filesystem::exists(scratch.path("out3.cab")));
+    EXPECT_EQ(extractWithCabextract(out, scratch.path("extracted")), readTree(many));
+}
+
 TEST_F(KcabRunTest, ExistingSetMemberStopsTheRunAndRemovesWhatItWrote) {
     scratch.write("out2.cab", "someone else's");
     KcabResult result = run({"-r", "-m", "none", "--cabinet-size", "60000", "-o", out, tree});
