@@ -59,8 +59,15 @@ bool addFolder(Context& c, std::uint32_t dataOffset, TCOMP type) {
     return true;
 }
 
+// Appends one CFDATA record to the cabinet's data. `inPlace` says that the record
+// as it stands already lies just past the data's end, so taking it costs no I/O.
 bool appendDataRecord(Context& c, const std::uint8_t* payload, std::uint32_t size,
-                      std::uint32_t uncompressed) {
+                      std::uint32_t uncompressed, bool inPlace = false) {
+    if (inPlace) {
+        c.cabData.adopt(c.dataRecordSize(size));
+        ++c.folders[c.folderCount - 1].blocks;
+        return true;
+    }
     std::uint8_t header[cfdata::kSize + kMaxFolderOrDataReserve];
     encodeDataHeader(header, c.dataReserve, payload, size, uncompressed);
     int err = 0;
@@ -292,9 +299,11 @@ void resetCabinet(Context& c) {
 
 // Appends one CFDATA block of the folder being placed, splitting it across cabinets
 // while the current one has no room for the rest. `last` says that no block of the
-// folder follows, so no room need be kept for the next one's header.
+// folder follows, so no room need be kept for the next one's header; `recordAt` is
+// where the block's record lies in the cabinet data's file.
 bool placeBlock(Context& c, PartListing& listing, const std::uint8_t* payload, std::uint32_t size,
-                std::uint32_t uncompressed, std::uint32_t uncompressedAt, bool last) {
+                std::uint32_t uncompressed, std::uint32_t uncompressedAt, bool last,
+                std::uint64_t recordAt) {
     const std::int64_t recordHeader = c.dataRecordSize(0);
     // Room left for data records, keeping space for the folder's file records (all of
     // them, whichever part of the folder lands here) and the next cabinet's names.
@@ -302,10 +311,12 @@ bool placeBlock(Context& c, PartListing& listing, const std::uint8_t* payload, s
         return std::int64_t(c.cabinetLimit) - std::int64_t(cabinetSizeWithoutNext(c)) -
                std::int64_t(kNextNamesReserve) - std::int64_t(c.folderFileBytes);
     };
+    bool wasSplit = false;
     for (;;) {
         std::int64_t whole = recordHeader + size + (last ? 0 : recordHeader + 1);
         if (room() >= whole || size < 2) {
-            return appendDataRecord(c, payload, size, uncompressed);
+            bool inPlace = !wasSplit && c.cabData.size() == recordAt;
+            return appendDataRecord(c, payload, size, uncompressed, inPlace);
         }
         std::int64_t first = room() - recordHeader;
         if (first >= size) {
@@ -331,6 +342,7 @@ bool placeBlock(Context& c, PartListing& listing, const std::uint8_t* payload, s
         }
         payload += first;
         size -= std::uint32_t(first);
+        wasSplit = true;
     }
 }
 
@@ -400,6 +412,11 @@ bool writeLastCabinet(Context& c) {
     return true;
 }
 
+// The folder's blocks lie past the cabinet data's logical end, so writing a
+// cabinet before or during the placing leaves them be. Appending never overwrites
+// a block not yet read: the data's end starts at or before the first block, every
+// block is read whole before its record is appended, a record never grows, and a
+// split part is smaller than its block and goes on in a cabinet that starts empty.
 bool placeFolder(Context& c) {
     if (c.folderFileCount == 0) {
         return true; // only bytes of files that failed: nothing refers to them
@@ -420,26 +437,27 @@ bool placeFolder(Context& c) {
     }
 
     PartListing listing;
-    std::uint32_t recordOffset = 0;
+    std::uint32_t recordOffset = 0; // in the folder's data
     std::uint32_t uncompressedAt = 0;
     std::uint8_t* payload = c.block + recordHeader;
     int err = 0;
     for (std::uint32_t k = 0; k < c.folderBlocks && uncompressedAt < c.folderNeededEnd; ++k) {
-        if (!c.folderData.readAt(c.io, recordOffset, c.block, recordHeader, err)) {
+        std::uint64_t recordAt = std::uint64_t(c.folderDataStart) + recordOffset;
+        if (!c.cabData.readAt(c.io, recordAt, c.block, recordHeader, err)) {
             return c.breakWith(FCIERR_TEMP_FILE, err);
         }
         std::uint32_t size = getU16(c.block + cfdata::kCompressedSize);
         std::uint32_t uncompressed = getU16(c.block + cfdata::kUncompressedSize);
-        if (!c.folderData.readAt(c.io, recordOffset + recordHeader, payload, size, err)) {
+        if (!c.cabData.readAt(c.io, recordAt + recordHeader, payload, size, err)) {
             return c.breakWith(FCIERR_TEMP_FILE, err);
         }
         recordOffset += recordHeader + size;
         bool last = k + 1 == c.folderBlocks || uncompressedAt + uncompressed >= c.folderNeededEnd;
-        if (!placeBlock(c, listing, payload, size, uncompressed, uncompressedAt, last)) {
+        if (!placeBlock(c, listing, payload, size, uncompressed, uncompressedAt, last, recordAt)) {
             return false;
         }
         uncompressedAt += uncompressed;
-        if (c.status && c.status(statusFolder, recordOffset, c.folderData.size(), c.io.pv) == -1) {
+        if (c.status && c.status(statusFolder, recordOffset, c.folderDataSize, c.io.pv) == -1) {
             return c.breakWith(FCIERR_USER_ABORT);
         }
     }

@@ -55,7 +55,7 @@ void releaseContext(Context* c) {
     if (c->codecState) {
         c->codec->destroy(c->codecState);
     }
-    for (TempFile* t : {&c->folderData, &c->folderFiles, &c->cabData, &c->cabFiles}) {
+    for (TempFile* t : {&c->folderFiles, &c->cabData, &c->cabFiles}) {
         t->destroy(c->io);
     }
     c->io.release(c->frame);
@@ -349,7 +349,7 @@ HFCI DIAMONDAPI FCICreate(PERF perf, PFNFCIFILEPLACED pfnfcifp, PFNFCIALLOC pfna
         io.fail(FCIERR_ALLOC_FAIL);
         return nullptr;
     }
-    for (TempFile* t : {&c->folderData, &c->folderFiles, &c->cabData, &c->cabFiles}) {
+    for (TempFile* t : {&c->folderFiles, &c->cabData, &c->cabFiles}) {
         int err = 0;
         if (!t->create(c->io, err)) {
             releaseContext(c);

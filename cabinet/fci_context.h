@@ -57,8 +57,12 @@ struct Context {
     const CodecOps* codec = nullptr;
     void* codecState = nullptr;
     std::uint32_t frameFill = 0;
-    TempFile folderData;                  // CFDATA records as they will appear in a cabinet
-    TempFile folderFiles;                 // file records, see kFileRecordPrefix
+    // The folder's CFDATA records, as they will appear in a cabinet, are written into
+    // cabData's file just past its logical end, where placing the folder would
+    // append them anyway: a cabinet then needs one temporary copy of its data, not two.
+    std::uint32_t folderDataStart = 0;
+    std::uint32_t folderDataSize = 0;
+    TempFile folderFiles; // file records, see kFileRecordPrefix
     std::uint32_t folderUncompressed = 0; // bytes fed, frame buffer included
     std::uint32_t folderCompressed = 0;   // payload bytes of emitted blocks
     std::uint32_t folderBlocks = 0;

@@ -1,5 +1,8 @@
 #include "fci_io.h"
 
+#include <cerrno>
+#include <limits>
+
 namespace kp::cab {
 
 bool ClientIo::fail(int oper, int type) const {
@@ -56,11 +59,15 @@ bool TempFile::create(const ClientIo& io, int& err) {
     return true;
 }
 
-bool TempFile::seekTo(const ClientIo& io, std::uint32_t offset, int& err) {
+bool TempFile::seekTo(const ClientIo& io, std::uint64_t offset, int& err) {
     if (positionKnown_ && position_ == offset) {
         return true;
     }
     positionKnown_ = false;
+    if (offset > std::uint64_t(std::numeric_limits<long>::max())) {
+        err = EFBIG;
+        return false;
+    }
     if (io.seek(handle_, long(offset), 0, &err, io.pv) != long(offset)) {
         return false;
     }
@@ -70,11 +77,20 @@ bool TempFile::seekTo(const ClientIo& io, std::uint32_t offset, int& err) {
 }
 
 bool TempFile::append(const ClientIo& io, const void* data, std::uint32_t size, int& err) {
+    if (!writeAt(io, size_, data, size, err)) {
+        return false;
+    }
+    size_ += size;
+    return true;
+}
+
+bool TempFile::writeAt(const ClientIo& io, std::uint64_t offset, const void* data,
+                       std::uint32_t size, int& err) {
     err = 0;
     if (size == 0) {
         return true;
     }
-    if (!seekTo(io, size_, err)) {
+    if (!seekTo(io, offset, err)) {
         return false;
     }
     UINT written = io.write(handle_, const_cast<void*>(data), size, &err, io.pv);
@@ -82,12 +98,11 @@ bool TempFile::append(const ClientIo& io, const void* data, std::uint32_t size, 
         positionKnown_ = false;
         return false;
     }
-    size_ += size;
     position_ += size;
     return true;
 }
 
-bool TempFile::readAt(const ClientIo& io, std::uint32_t offset, void* data, std::uint32_t size,
+bool TempFile::readAt(const ClientIo& io, std::uint64_t offset, void* data, std::uint32_t size,
                       int& err) {
     err = 0;
     if (size == 0) {

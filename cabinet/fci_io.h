@@ -37,24 +37,29 @@ constexpr int kTempNameSize = 1024;
 
 // A temporary file used as an append-only store that is read back from the start
 // and then emptied for reuse. Its bytes are never truncated on disk: `size` is the
-// logical length.
+// logical length, and bytes past it may be written and read as scratch until an
+// append reaches them.
 class TempFile {
 public:
     bool create(const ClientIo& io, int& err);
     bool append(const ClientIo& io, const void* data, std::uint32_t size, int& err);
-    bool readAt(const ClientIo& io, std::uint32_t offset, void* data, std::uint32_t size, int& err);
+    // Takes `size` bytes already written just past the logical end as appended.
+    void adopt(std::uint32_t size) { size_ += size; }
+    bool writeAt(const ClientIo& io, std::uint64_t offset, const void* data, std::uint32_t size,
+                 int& err);
+    bool readAt(const ClientIo& io, std::uint64_t offset, void* data, std::uint32_t size, int& err);
     void clear() { size_ = 0; }
     // Closes and deletes the file; safe to call on a file that was never created.
     void destroy(const ClientIo& io);
     std::uint32_t size() const { return size_; }
 
 private:
-    bool seekTo(const ClientIo& io, std::uint32_t offset, int& err);
+    bool seekTo(const ClientIo& io, std::uint64_t offset, int& err);
 
     char name_[kTempNameSize] = {};
     INT_PTR handle_ = kNoHandle;
     std::uint32_t size_ = 0;
-    std::uint32_t position_ = 0;
+    std::uint64_t position_ = 0;
     bool positionKnown_ = false;
 };
 

@@ -1,5 +1,6 @@
 // The open folder: frames its uncompressed stream for the codec and keeps the
-// compressed blocks and the file records in temporary files until it is placed.
+// compressed blocks (past the cabinet data's end) and the file records in temporary
+// files until it is placed.
 #include <cstring>
 
 #include "fci_context.h"
@@ -15,7 +16,7 @@ constexpr int kSinkStopped = 1;
 void noteCabinetRoom(Context& c) {
     std::uint64_t projected = cabinetSizeWithoutNext(c) + kNextNamesReserve + cffolder::kSize +
                               c.folderReserve + c.folderFileBytes + c.currentEntryBytes +
-                              c.folderData.size();
+                              c.folderDataSize;
     if (projected > c.cabinetLimit) {
         c.folderMustClose = true;
     }
@@ -37,10 +38,14 @@ int emitBlock(void* opaque, const std::uint8_t* data, std::uint32_t compressedSi
     encodeDataHeader(c.block, c.dataReserve, data, compressedSize, uncompressedSize);
     std::memcpy(c.block + headerSize, data, compressedSize);
     int err = 0;
-    if (!c.folderData.append(c.io, c.block, headerSize + compressedSize, err)) {
+    std::uint32_t recordSize = headerSize + compressedSize;
+    if (std::uint64_t(c.folderDataSize) + recordSize > 0xFFFFFFFFu ||
+        !c.cabData.writeAt(c.io, std::uint64_t(c.folderDataStart) + c.folderDataSize, c.block,
+                           recordSize, err)) {
         c.breakWith(FCIERR_TEMP_FILE, err);
         return kSinkStopped;
     }
+    c.folderDataSize += recordSize;
     ++c.folderBlocks;
     c.folderCompressed += compressedSize;
     // An abort is honoured once the codec has finished its frame, so that its
@@ -70,7 +75,7 @@ void resetFolder(Context& c) {
     c.folderOpen = false;
     c.codec = nullptr;
     c.frameFill = 0;
-    c.folderData.clear();
+    c.folderDataStart = c.folderDataSize = 0;
     c.folderFiles.clear();
     c.folderUncompressed = c.folderCompressed = c.folderBlocks = 0;
     c.folderFileCount = c.folderFileBytes = c.currentEntryBytes = c.folderNeededEnd = 0;
@@ -88,6 +93,7 @@ bool openFolder(Context& c, TCOMP typeCompress, const CodecOps* codec, unsigned 
         return c.fail(rc == codecNoMemory ? FCIERR_ALLOC_FAIL : FCIERR_MCI_FAIL);
     }
     c.codec = codec;
+    c.folderDataStart = c.cabData.size();
     c.folderType = typeCompress;
     c.folderOpen = true;
     return true;

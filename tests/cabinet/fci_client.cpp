@@ -1,5 +1,6 @@
 #include "fci_client.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
@@ -142,6 +143,7 @@ INT_PTR FciClient::onOpen(LPSTR pszFile, int oflag, int, int* err, void* pv) {
     Handle h;
     h.fd = fd;
     h.isCabinet = std::string(pszFile).ends_with(".cab");
+    h.isTemp = self(pv)->tempFilesGiven.contains(pszFile);
     return self(pv)->addHandle(h);
 }
 
@@ -185,6 +187,16 @@ UINT FciClient::onWrite(INT_PTR hf, void* memory, UINT cb, int* err, void* pv) {
         return UINT(-1);
     }
     h.written += std::uint64_t(n);
+    if (h.isTemp) {
+        std::uint64_t held = 0;
+        for (const auto& [other, handle] : c->handles_) {
+            struct stat st {};
+            if (handle.isTemp && ::fstat(handle.fd, &st) == 0) {
+                held += std::uint64_t(st.st_size);
+            }
+        }
+        c->peakTempBytes = std::max(c->peakTempBytes, held);
+    }
     return UINT(n);
 }
 

@@ -67,6 +67,8 @@ public:
     std::vector<std::string> placed; // stored names as FilePlaced reported them
     std::vector<std::string> cabinetsAskedFor;
     std::set<std::string> tempFilesGiven;
+    // The most bytes the temporary files held together at any moment.
+    std::uint64_t peakTempBytes = 0;
     int openHandles() const { return int(handles_.size()); }
     // After FCIDestroy: no handle open, no block allocated, no temporary file left.
     void expectNothingLeft() const;
@@ -79,6 +81,7 @@ private:
         std::uint64_t pos = 0;
         bool isCabinet = false;
         bool isSource = false;
+        bool isTemp = false;
         std::uint64_t written = 0;
     };
 

@@ -141,6 +141,33 @@ TEST_P(RoundTrip, FolderOfEmptyFilesOnly) {
     finish(h, "empties.cab");
 }
 
+// The service's temporary files hold one copy of the cabinet's data at most, in one
+// folder or many, beside the cabinet itself.
+TEST_P(RoundTrip, TemporaryFilesHoldOneCopyOfTheData) {
+    for (ULONG threshold : {ULONG(0x7FFFFFFF), ULONG(300000)}) {
+        FciClient local(scratchFor("fci-temp"));
+        Expected added;
+        CCAB ccab = local.cabinet("temp.cab", 0x7FFFFFFF, threshold);
+        HFCI h = local.create(ccab);
+        ASSERT_NE(h, nullptr);
+        for (std::uint32_t i = 0; i < 6; ++i) {
+            ASSERT_TRUE(local.addBytes(h, "random" + std::to_string(i), randomBytes(700000, i),
+                                       GetParam(), added));
+            ASSERT_TRUE(local.addBytes(h, "text" + std::to_string(i), textBytes(200000, i),
+                                       GetParam(), added));
+        }
+        ASSERT_TRUE(local.flushCabinet(h));
+        ASSERT_TRUE(FCIDestroy(h));
+        EXPECT_EQ(checkWithAllDecoders(local.path("temp.cab"), added), "");
+        std::uint64_t cabinet = fs::file_size(local.path("temp.cab"));
+        CabHeader header = readHeader(local.path("temp.cab"));
+        EXPECT_GT(header.folders, threshold == 0x7FFFFFFF ? 0u : 5u);
+        EXPECT_LE(local.peakTempBytes, cabinet + 65536)
+            << "threshold " << threshold << ", cabinet " << cabinet;
+        local.expectNothingLeft();
+    }
+}
+
 INSTANTIATE_TEST_SUITE_P(Methods, RoundTrip,
                          ::testing::Values(TCOMP(tcompTYPE_NONE), TCOMP(tcompTYPE_MSZIP)),
                          [](const auto& info) {
