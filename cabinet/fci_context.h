@@ -62,7 +62,7 @@ struct Context {
     // append them anyway: a cabinet then needs one temporary copy of its data, not two.
     std::uint32_t folderDataStart = 0;
     std::uint32_t folderDataSize = 0;
-    TempFile folderFiles; // file records, see kFileRecordPrefix
+    TempFile folderFiles;                 // file records, see kFileRecordPrefix
     std::uint32_t folderUncompressed = 0; // bytes fed, frame buffer included
     std::uint32_t folderCompressed = 0;   // payload bytes of emitted blocks
     std::uint32_t folderBlocks = 0;
