@@ -125,6 +125,7 @@ void tkFwCAB::ResetRunState() {
     TotalFiles = 0;
     FCurrentFile.clear();
     FCurrentStoredName.clear();
+    StoredSources.clear();
 }
 
 bool tkFwCAB::ConfirmCabinetAbsent() {
@@ -304,6 +305,9 @@ void tkFwCAB::AddOneFile(const std::string& Folder, const std::string& FileName,
         if (added && Context->Comp.SourceSizeChanged && OnSizeChange) {
             OnSizeChange(this, FCurrentFile, Context->Comp.SourceBytesRead);
         }
+        if (added) {
+            NoteStoredName(stored);
+        }
         if (!added && OnErrorNotify) {
             ERF error = CabLastError();
             if (error.erfOper == FCIERR_USER_ABORT) {
@@ -320,6 +324,26 @@ void tkFwCAB::AddOneFile(const std::string& Folder, const std::string& FileName,
     if (!Aborted) {
         ++DoneFiles;
         FireMajorStatus(OverallPercent());
+    }
+}
+
+// The same file reached twice under one name extracts as it was; only another
+// file's bytes under that name would be lost.
+void tkFwCAB::NoteStoredName(const std::string& Stored) {
+    std::string key = Stored;
+    for (char& c : key) {
+        if (c >= 'A' && c <= 'Z') {
+            c = static_cast<char>(c - 'A' + 'a');
+        }
+    }
+    StoredSource source{FCurrentFile, {}};
+    platform::identityOf(FCurrentFile, source.Identity);
+    auto [earlier, first] = StoredSources.try_emplace(key, source);
+    bool sameFile =
+        earlier->second.Path == source.Path || (source.Identity != platform::FileIdentity{} &&
+                                                earlier->second.Identity == source.Identity);
+    if (!first && !sameFile && OnNameClash) {
+        OnNameClash(this, FCurrentFile, Stored, earlier->second.Path);
     }
 }
 

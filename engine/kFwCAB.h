@@ -10,6 +10,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 namespace kp {
@@ -26,6 +27,11 @@ using TMessageNotify =
 // A file that changed size while it was packed: the cabinet holds the BytesStored read.
 using TSizeChangeNotify =
     std::function<void(tkFwCAB* Sender, const std::string& FileName, std::int64_t BytesStored)>;
+// A file stored under a name an earlier file of the run already has (letter case
+// aside, as Windows compares names): extracting one overwrites the other.
+using TNameClashNotify =
+    std::function<void(tkFwCAB* Sender, const std::string& FileName, const std::string& StoredName,
+                       const std::string& EarlierFile)>;
 using TErrorNotify = std::function<void(tkFwCAB* Sender, int ErrID, int APICode,
                                         const std::string& ErrText, int& Action)>;
 
@@ -106,6 +112,7 @@ public:
     TMessageNotify OnMessageNotify;
     TErrorNotify OnErrorNotify;
     TSizeChangeNotify OnSizeChange;
+    TNameClashNotify OnNameClash;
 
     // Runs the whole job and returns when it is over. A call made from one of this
     // component's own event handlers while a run is going on returns at once.
@@ -145,6 +152,7 @@ private:
                     const std::string& BaseFolder);
     int OverallPercent() const;
     bool IsLeftOut(const std::string& Path) const;
+    void NoteStoredName(const std::string& Stored);
 
     void FireMajorStatus(int Percent);
     void FireMinorStatus(const std::string& FileName, int Percent);
@@ -179,6 +187,13 @@ private:
     std::string FCurrentFile;
     BuildPhase FPhase = BuildPhase::Idle;
     std::string FCurrentStoredName;
+    // The file each stored name of the run was first given to, keyed by the name
+    // with ASCII letters folded to lower case.
+    struct StoredSource {
+        std::string Path;
+        platform::FileIdentity Identity;
+    };
+    std::unordered_map<std::string, StoredSource> StoredSources;
 };
 
 // The most recently constructed builder, or null once it is destroyed; the binding's

@@ -311,6 +311,27 @@ TEST_F(kFwCABEventsTest, ProgressReachesTheNewestBuilderAndNoneOnceItIsGone) {
 
 namespace {
 
+// Without stored paths, a/x.txt and b/X.TXT share a name on Windows; the same file
+// reached again, by its own path or through a hard link, loses nothing.
+TEST_F(kFwCABEventsTest, AnotherFileUnderAStoredNameAlreadyUsedIsReported) {
+    std::string first = scratch.write("in/a/x.txt", "first");
+    std::string second = scratch.write("in/b/X.TXT", "second");
+    scratch.write("in/c/y.txt", "y");
+    scratch.folder("in/d");
+    std::filesystem::create_hard_link(scratch.path("in/c/y.txt"), scratch.path("in/d/y.txt"));
+    cab.RecurseFiles() = {scratch.path("in/*.*")};
+    cab.AddFiles() = {first};
+    std::vector<std::string> clashes;
+    cab.OnNameClash = [&](tkFwCAB*, const std::string& file, const std::string& stored,
+                          const std::string& earlier) {
+        clashes.push_back(file + " as " + stored + " after " + earlier);
+    };
+    cab.BuildCabinet();
+    ASSERT_TRUE(cabinetWritten());
+    ASSERT_EQ(clashes.size(), 1u) << ::testing::PrintToString(clashes);
+    EXPECT_EQ(clashes[0], second + " as X.TXT after " + first);
+}
+
 TEST_F(kFwCABEventsTest, SettingsReachTheCabinetHeader) {
     for (const char* name : {"a", "b", "c"}) {
         scratch.write(std::string("in/") + name, randomBytes(40000, name[0]));

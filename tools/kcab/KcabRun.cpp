@@ -74,6 +74,13 @@ public:
                       << ": changed size while it was packed; the cabinet holds the " << stored
                       << " bytes read\n";
         };
+        cab.OnNameClash = [this](tkFwCAB*, const std::string& file, const std::string& stored,
+                                 const std::string& earlier) {
+            progress.clear();
+            this->err << "kcab: warning: " << shown(file) << ": stored as " << shown(stored)
+                      << ", a name " << shown(earlier)
+                      << " already has (letter case aside); extracting keeps only one of them\n";
+        };
     }
 
     int run() {
