@@ -2,6 +2,7 @@
 
 #include "platform/DirectorySearch.h"
 #include "platform/Files.h"
+#include "platform/LastError.h"
 
 #include <algorithm>
 #include <optional>
@@ -116,6 +117,15 @@ std::int32_t CountFiles(const std::string& Folder, const std::string& Mask, bool
         }
     }
     return count + static_cast<std::int32_t>(MatchingFiles(Folder, Mask).size());
+}
+
+bool FolderUnreadable(const std::string& Folder, std::uint32_t& Error) {
+    std::vector<FoundEntry> entries;
+    if (listEntries(Folder + kEveryName, entries)) {
+        return false;
+    }
+    Error = lastError();
+    return Error != kErrorPathNotFound; // gone since it was found: nothing to take
 }
 
 std::vector<LeftOutEntry> LeftOutEntries(const std::string& Folder, const std::string& Mask,

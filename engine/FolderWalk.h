@@ -25,6 +25,10 @@ std::vector<std::string> MatchingFiles(const std::string& Folder, const std::str
 // sub-folder too. A folder that does not exist contributes nothing.
 std::int32_t CountFiles(const std::string& Folder, const std::string& Mask, bool Recursive);
 
+// Whether Folder is there but cannot be listed (no permission, a path too long, a
+// failing disk), with the system's error in Error: a walk would take it for empty.
+bool FolderUnreadable(const std::string& Folder, std::uint32_t& Error);
+
 // The longest path the system opens; a file or folder below a longer one is out of reach
 // of every call the walk and the builder make with a whole path.
 inline constexpr std::size_t kMaxPathBytes = 4095;

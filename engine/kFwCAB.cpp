@@ -248,6 +248,9 @@ void tkFwCAB::DestroyContext() {
 
 void tkFwCAB::AddMatchingFiles(const std::string& Folder, const std::string& Mask,
                                const std::string& BaseFolder, bool Recursive) {
+    if (!ConfirmFolderReadable(Folder)) {
+        return;
+    }
     if (Recursive) {
         for (const std::string& name : EnteredSubFolders(Folder)) {
             AddMatchingFiles(Folder + name + kPathSeparator, Mask, BaseFolder, true);
@@ -261,6 +264,23 @@ void tkFwCAB::AddMatchingFiles(const std::string& Folder, const std::string& Mas
             AddOneFile(Folder, name, BaseFolder);
         }
     }
+}
+
+// A folder that cannot be listed would pass for an empty one and its files be missing
+// from a cabinet that looks complete; the handler retries (1), skips it (0) or aborts.
+bool tkFwCAB::ConfirmFolderReadable(const std::string& Folder) {
+    std::uint32_t error = 0;
+    int Action = 1;
+    while (Action != 0 && Action != -1 && FolderUnreadable(Folder, error)) {
+        FCurrentFile = Folder;
+        FCurrentStoredName.clear();
+        Action = 0;
+        FireError(kErrAddOrFlush, static_cast<int>(error), kUnreadableFolderText, Action);
+        if (Action == -1) {
+            Aborted = true;
+        }
+    }
+    return Action != 0 && Action != -1;
 }
 
 // A file this run writes (a cabinet being staged, a temporary file) or one the caller

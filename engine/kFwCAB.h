@@ -45,6 +45,9 @@ enum : int {
     kErrCabinetExists = 804,
 };
 inline constexpr const char* kInvalidNameText = "File name is not valid UTF-8";
+// A folder a walk reaches but cannot list is reported as 802 with the system's error as
+// APICode and this text, the folder being CurrentFile().
+inline constexpr const char* kUnreadableFolderText = "Could not read the folder";
 
 // Where a run of BuildCabinet is, so that a handler can tell the run's own reports from
 // those of the files it compresses without reading their texts.
@@ -148,6 +151,7 @@ private:
     // Folder lies within BaseFolder, the folder of the entry being walked.
     void AddMatchingFiles(const std::string& Folder, const std::string& Mask,
                           const std::string& BaseFolder, bool Recursive);
+    bool ConfirmFolderReadable(const std::string& Folder);
     void AddOneFile(const std::string& Folder, const std::string& FileName,
                     const std::string& BaseFolder);
     int OverallPercent() const;

@@ -62,6 +62,46 @@ TEST_F(kFwCABFailuresTest, UnreadableFileRetriedSucceedsOnceTheFaultIsGone) {
     EXPECT_EQ(files[1].data, std::string(100, 'b'));
 }
 
+// A folder the walk cannot list is an error naming it, never an empty folder: skipped
+// on 0, read again on a retry, the end of the run on -1.
+TEST_F(kFwCABFailuresTest, FolderThatCannotBeListedIsReportedNotTakenForEmpty) {
+    std::string locked = scratch.path("in/locked/");
+    scratch.write("in/locked/d", "dd");
+    cab.AddFiles().clear();
+    cab.RecurseFiles() = {scratch.path("in/") + "*.*"};
+    for (int answer : {0, 1, -1}) {
+        SCOPED_TRACE(answer);
+        std::filesystem::remove(cabPath);
+        recorder.events.clear();
+        injectFault({FileOperation::Search, "in/locked/", kErrorAccessDenied});
+        std::vector<std::string> named;
+        recorder.onError = [&](int, int& action) {
+            named.push_back(cab.CurrentFile());
+            clearFaults();
+            action = answer;
+        };
+        cab.BuildCabinet();
+        EXPECT_EQ(named, std::vector<std::string>{locked});
+        EXPECT_NE(std::find(recorder.events.begin(), recorder.events.end(),
+                            "error 802 5 " + std::string(kUnreadableFolderText) + " [0]"),
+                  recorder.events.end());
+        if (answer == -1) {
+            EXPECT_FALSE(cabinetWritten());
+            continue;
+        }
+        NamedContents expected{{"a", std::string(100, 'a')},
+                               {"b", std::string(100, 'b')},
+                               {"c", std::string(100, 'c')}};
+        if (answer == 1) {
+            expected.insert(expected.begin(), {"d", "dd"});
+        }
+        NamedContents contents = cabinetContents(cabPath);
+        std::sort(contents.begin(), contents.end());
+        std::sort(expected.begin(), expected.end());
+        EXPECT_EQ(contents, expected);
+    }
+}
+
 TEST_F(kFwCABFailuresTest, UnreadableFileAnsweredMinusOneAbortsWithoutFlush) {
     failReadingB(-1);
     recorder.onError = [](int, int& action) { action = -1; };
