@@ -152,7 +152,7 @@ bool commitCabinets(CompContext& context) {
 
 } // namespace
 
-bool CabFlush(CabContext& Context, bool GetNextCab) {
+bool CabFlush(CabContext& Context, bool GetNextCab, const TBeforeCommit& BeforeCommit) {
     if (!Context.Comp.CommitPending) {
         bool flushed = callService(Context.Comp, [&] {
             return FCIFlushCabinet(Context.Handle, GetNextCab ? TRUE : FALSE, fciGetNextCabinet,
@@ -162,6 +162,18 @@ bool CabFlush(CabContext& Context, bool GetNextCab) {
             return false;
         }
         Context.Comp.CommitPending = true;
+    }
+    if (BeforeCommit) {
+        std::vector<std::string> staging;
+        for (const StagedCabinet& cabinet : Context.Comp.Cabinets) {
+            if (!cabinet.Committed) {
+                staging.push_back(cabinet.StagingPath);
+            }
+        }
+        if (!BeforeCommit(staging)) {
+            CabError = ERF{FCIERR_USER_ABORT, 0, TRUE};
+            return false;
+        }
     }
     CabError = ERF{};
     return commitCabinets(Context.Comp);

@@ -9,6 +9,7 @@
 #include "platform/Files.h"
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -89,7 +90,11 @@ bool CabAddFile(CabContext& Context, const std::string& SourcePath, const std::s
 // On success every cabinet the context has written so far has its final name (a
 // set's members in order); see CompContext::ReplaceExisting for a name that is taken.
 // A flush whose renaming failed (FCIERR_CAB_FILE) only renames again when repeated.
-bool CabFlush(CabContext& Context, bool GetNextCab);
+// BeforeCommit, when given, sees the staging paths of the set's cabinets, in order,
+// once they are complete and before any takes its final name; false from it fails the
+// flush with FCIERR_USER_ABORT and leaves every file under a final name as it was.
+using TBeforeCommit = std::function<bool(const std::vector<std::string>& StagingPaths)>;
+bool CabFlush(CabContext& Context, bool GetNextCab, const TBeforeCommit& BeforeCommit = {});
 // Destroys the service's context, then removes what the context created and did not
 // hand over: staging files, and the cabinets of a set whose commit did not finish
 // (only while the final name still holds the very file this context wrote).

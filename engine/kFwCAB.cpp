@@ -229,9 +229,23 @@ void tkFwCAB::ReportCompletion() {
 void tkFwCAB::FlushContext() {
     int Action = -1;
     bool flushed = false;
+    bool refused = false;
+    TBeforeCommit approve;
+    if (OnCabinetsStaged) {
+        approve = [this, &refused](const std::vector<std::string>& staging) {
+            bool abort = false;
+            OnCabinetsStaged(this, staging, abort);
+            refused = abort;
+            return !abort;
+        };
+    }
     do {
         Action = -1;
-        flushed = CabFlush(*Context, false);
+        flushed = CabFlush(*Context, false, approve);
+        if (refused) {
+            Aborted = true; // the handler said why; the staged set is discarded
+            return;
+        }
         if (!flushed) {
             ERF error = CabLastError();
             FireError(kErrAddOrFlush, error.erfType, CabErrorText(error), Action);

@@ -32,6 +32,10 @@ using TSizeChangeNotify =
 using TNameClashNotify =
     std::function<void(tkFwCAB* Sender, const std::string& FileName, const std::string& StoredName,
                        const std::string& EarlierFile)>;
+// Every cabinet of the run is complete under its staging name (given in set order)
+// and none has its final name yet: Abort keeps it so, and any earlier cabinet with it.
+using TCabinetsStagedNotify =
+    std::function<void(tkFwCAB* Sender, const std::vector<std::string>& StagingFiles, bool& Abort)>;
 using TErrorNotify = std::function<void(tkFwCAB* Sender, int ErrID, int APICode,
                                         const std::string& ErrText, int& Action)>;
 
@@ -116,6 +120,7 @@ public:
     TErrorNotify OnErrorNotify;
     TSizeChangeNotify OnSizeChange;
     TNameClashNotify OnNameClash;
+    TCabinetsStagedNotify OnCabinetsStaged;
 
     // Runs the whole job and returns when it is over. A call made from one of this
     // component's own event handlers while a run is going on returns at once.

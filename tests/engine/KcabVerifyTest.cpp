@@ -172,22 +172,45 @@ TEST_F(KcabVerifyTest, CompressedStreamThatDecodesToOtherBytesIsCaught) {
     EXPECT_EQ(problems[0].find("kcab: " + tree), 0u) << problems[0];
 }
 
-// A source changed after it was packed: the run fails and removes its cabinet.
-TEST_F(KcabVerifyTest, DifferenceFailsTheRunAndRemovesTheCabinet) {
+// A source changed after it was packed: the run fails and writes no cabinet; with -f
+// the earlier one stays as it was.
+TEST_F(KcabVerifyTest, DifferenceFailsTheRunAndWritesNoCabinet) {
     std::string changed = tree + "sub/c.txt";
-    KcabOutcome result = run({"-r", "--verify", "-m", "lzx:21", "-o", out, tree}, [&] {
-        struct stat before {};
-        ::stat(changed.c_str(), &before);
-        scratch.write("tree/sub/c.txt", std::string(49999, 'c') + "d");
-        struct timespec times[2] = {before.st_atim, before.st_mtim};
-        ::utimensat(AT_FDCWD, changed.c_str(), times, 0);
-    });
-    EXPECT_EQ(result.exitCode, 1);
-    EXPECT_EQ(result.err, "kcab: " + changed +
-                              ": the cabinet holds other bytes, from byte 49999 on\n"
-                              "kcab: " +
-                              out + ": does not hold what was packed; removed\n");
-    EXPECT_FALSE(std::filesystem::exists(out));
+    for (bool replacing : {false, true}) {
+        SCOPED_TRACE(replacing);
+        std::string earlier = "an earlier cabinet";
+        std::filesystem::remove(out);
+        if (replacing) {
+            scratch.write("out.cab", earlier);
+        }
+        scratch.write("tree/sub/c.txt", std::string(50000, 'c'));
+        std::vector<std::string> arguments{"-r", "--verify", "-m", "lzx:21", "-o", out, tree};
+        if (replacing) {
+            arguments.insert(arguments.begin(), "-f");
+        }
+        KcabOutcome result = run(arguments, [&] {
+            struct stat before {};
+            ::stat(changed.c_str(), &before);
+            scratch.write("tree/sub/c.txt", std::string(49999, 'c') + "d");
+            struct timespec times[2] = {before.st_atim, before.st_mtim};
+            ::utimensat(AT_FDCWD, changed.c_str(), times, 0);
+        });
+        EXPECT_EQ(result.exitCode, 1);
+        EXPECT_EQ(result.err, "kcab: " + changed +
+                                  ": the cabinet holds other bytes, from byte 49999 on\n"
+                                  "kcab: " +
+                                  out + ": does not hold what was packed; not written\n");
+        if (replacing) {
+            EXPECT_EQ(readFileBytes(out), earlier);
+        } else {
+            EXPECT_FALSE(std::filesystem::exists(out));
+        }
+        std::size_t entries = 0;
+        for (const auto& entry : std::filesystem::directory_iterator(scratch.path())) {
+            entries += entry.is_regular_file() ? 1 : 0;
+        }
+        EXPECT_EQ(entries, replacing ? 1u : 0u) << "staging files left beside the output";
+    }
 }
 
 TEST_F(KcabVerifyTest, CabinetThatCannotBeReadBackFailsTheRun) {

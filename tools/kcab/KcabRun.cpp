@@ -74,6 +74,18 @@ public:
                       << ": changed size while it was packed; the cabinet holds the " << stored
                       << " bytes read\n";
         };
+        if (options.verify) {
+            // Checked while the set still has its staging names, so that a cabinet
+            // that fails leaves an earlier one under the output's name as it was.
+            cab.OnCabinetsStaged = [this](tkFwCAB*, const std::vector<std::string>& staging,
+                                          bool& abort) {
+                progress.clear();
+                if (!verify(staging)) {
+                    verifyRefused = true;
+                    abort = true;
+                }
+            };
+        }
         cab.OnNameClash = [this](tkFwCAB*, const std::string& file, const std::string& stored,
                                  const std::string& earlier) {
             progress.clear();
@@ -86,6 +98,15 @@ public:
     int run() {
         cab.BuildCabinet();
         progress.clear();
+        if (verifyRefused) {
+            if (interrupted) {
+                err << "kcab: interrupted; no cabinet written\n";
+                return kKcabInterrupted;
+            }
+            err << "kcab: " << shown(options.output)
+                << ": does not hold what was packed; not written\n";
+            return kKcabNotWritten;
+        }
         // The builder leaves nothing of a run that did not finish: no cabinet to remove.
         bool written = !failed && !interrupted && addingDone && fileExists(options.output);
         if (!written) {
@@ -96,16 +117,6 @@ public:
             if (!failed) {
                 err << "kcab: " << shown(options.output) << ": not written\n";
             }
-            return kKcabNotWritten;
-        }
-        if (options.verify && !verify()) {
-            removeOwnCabinets();
-            if (interrupted) {
-                err << "kcab: interrupted; no cabinet written\n";
-                return kKcabInterrupted;
-            }
-            err << "kcab: " << shown(options.output)
-                << ": does not hold what was packed; removed\n";
             return kKcabNotWritten;
         }
         std::vector<std::string> stale;
@@ -201,8 +212,9 @@ private:
     }
 
     // Reads the cabinets back and compares every file with its source.
-    bool verify() {
-        std::vector<std::string> problems = verifyKcabCabinets(ownCabinets, packed, interrupt);
+    bool verify(const std::vector<std::string>& cabinets) {
+        std::vector<std::string> problems =
+            verifyKcabCabinets(cabinets, packed, interrupt, ownCabinets);
         if (interrupt.load()) {
             interrupted = true;
             return false;
@@ -214,12 +226,6 @@ private:
     }
 
     static std::string shown(const std::string& path) { return escapedForTerminal(path); }
-
-    void removeOwnCabinets() {
-        for (const std::string& path : ownCabinets) {
-            deleteFile(path);
-        }
-    }
 
     void printSummary(const std::vector<std::string>& stale) {
         std::uint64_t bytes = 0;
@@ -251,6 +257,7 @@ private:
     bool failed = false;
     bool interrupted = false;
     bool addingDone = false;
+    bool verifyRefused = false;
 };
 
 } // namespace

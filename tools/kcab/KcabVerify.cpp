@@ -205,7 +205,8 @@ std::string compareOne(mscab_decompressor* cabd, CompareSystem& system, mscabd_f
 
 std::vector<std::string> verifyKcabCabinets(const std::vector<std::string>& cabinets,
                                             const std::vector<KcabPacked>& files,
-                                            const std::atomic<bool>& stop) {
+                                            const std::atomic<bool>& stop,
+                                            const std::vector<std::string>& shownAs) {
     std::vector<std::string> problems;
     // libmspack refuses a cabinet without files, and there is nothing to compare.
     if (cabinets.empty() || files.empty()) {
@@ -224,8 +225,11 @@ std::vector<std::string> verifyKcabCabinets(const std::vector<std::string>& cabi
     std::vector<mscabd_cabinet*> unjoined;
     mscabd_cabinet* first = nullptr;
     mscabd_cabinet* last = nullptr;
-    for (std::string& name : names) {
-        mscabd_cabinet* cab = cabd->open(cabd, name.data());
+    std::size_t position = 0;
+    for (std::string& path : names) {
+        const std::string& name = position < shownAs.size() ? shownAs[position] : path;
+        ++position;
+        mscabd_cabinet* cab = cabd->open(cabd, path.data());
         if (!cab) {
             problems.push_back("kcab: " + name + ": cannot be read back (libmspack error " +
                                std::to_string(cabd->last_error(cabd)) + ")");

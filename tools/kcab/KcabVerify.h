@@ -18,9 +18,12 @@ struct KcabPacked {
 // order it was added. Compares each file's stored name, size, DOS date and time
 // and every byte, up to the first file that differs. Returns the problem found,
 // a line naming the file (or cabinet) it is about; empty when everything
-// agrees. `stop`, once set, ends the comparison before the next file.
+// agrees. `stop`, once set, ends the comparison before the next file. A cabinet is
+// named by its entry in `shownAs` where there is one (the final name of a cabinet
+// read under its staging name).
 std::vector<std::string> verifyKcabCabinets(const std::vector<std::string>& cabinets,
                                             const std::vector<KcabPacked>& files,
-                                            const std::atomic<bool>& stop);
+                                            const std::atomic<bool>& stop,
+                                            const std::vector<std::string>& shownAs = {});
 
 } // namespace kp
