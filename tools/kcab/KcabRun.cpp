@@ -287,6 +287,10 @@ int RunKcab(const std::vector<std::string>& arguments, std::ostream& out, std::o
         out << kKcabHelp << kp::kKcabSfxHelp;
         return kKcabWritten;
     }
+    if (options.version) {
+        out << kKcabVersion << '\n';
+        return kKcabWritten;
+    }
     bool badEpoch = false;
     kp::platform::sourceDateEpoch(&badEpoch);
     if (badEpoch) {
