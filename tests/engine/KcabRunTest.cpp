@@ -202,6 +202,18 @@ TEST_F(KcabRunTest, HelpDocumentsEveryOption) {
     }
 }
 
+// The version is the project's, set once in CMake; it needs no cabinet or PATH, but a
+// wrong option beside it is still a mistake.
+TEST_F(KcabRunTest, VersionShowsTheProjectsVersionAlone) {
+    KcabResult result = run({"--version"});
+    EXPECT_EQ(result.exitCode, 0) << result.err;
+    EXPECT_EQ(result.out, std::string("kcab (Korvath Pellix) ") + KP_VERSION + "\n");
+    EXPECT_EQ(result.err, "");
+    KcabResult mistaken = run({"--version", "--no-such-option"});
+    EXPECT_EQ(mistaken.exitCode, 2);
+    EXPECT_EQ(mistaken.out, "");
+}
+
 TEST_F(KcabRunTest, StoredPathsFollowThePathsOption) {
     std::string file = tree + "bin/deeper/text.txt";
     std::string full = file.substr(1);
