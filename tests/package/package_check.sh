@@ -66,6 +66,9 @@ for program in kcab kpellix; do
         *ELF*", stripped"*) ;;
         *) fail "$program is not a stripped program: $(file -b "$root/usr/lib/kpellix/$program")" ;;
     esac
+    # A search path into the build would make it work here and nowhere else.
+    ! readelf -d "$root/usr/lib/kpellix/$program" | grep -qE 'R(UN)?PATH' ||
+        fail "$program carries a library search path"
 done
 for stub in kstub16.exe kstub08.exe; do
     cmp -s "$build/bin/$stub" "$root/usr/lib/kpellix/$stub" || fail "$stub differs from the build's"
