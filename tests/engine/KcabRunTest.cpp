@@ -214,6 +214,20 @@ TEST_F(KcabRunTest, VersionShowsTheProjectsVersionAlone) {
     EXPECT_EQ(mistaken.out, "");
 }
 
+// Text that cannot be written (a full disk, a reader gone away) is a failure, as for
+// any other command-line tool.
+TEST_F(KcabRunTest, HelpAndVersionFailWhenTheirTextCannotBeWritten) {
+    for (const char* option : {"--help", "--version"}) {
+        std::ostringstream full;
+        full.setstate(std::ios::badbit);
+        std::ostringstream err;
+        EXPECT_EQ(RunKcab({option}, full, err, KcabTerminal{false, 100}, interrupt), 1) << option;
+        EXPECT_EQ(err.str(), "kcab: cannot write to the standard output\n") << option;
+    }
+    KcabResult process = runProcess("--version >/dev/full");
+    EXPECT_EQ(process.exitCode, 1) << process.out;
+}
+
 TEST_F(KcabRunTest, StoredPathsFollowThePathsOption) {
     std::string file = tree + "bin/deeper/text.txt";
     std::string full = file.substr(1);
