@@ -37,6 +37,7 @@ Options:
                           any difference is an error naming the file
   -q, --quiet             no progress and no summary; errors are still shown
   -h, --help              show this text
+      --version           show kcab's version
 
 BYTES may end in K, M or G (powers of 1024).
 
@@ -66,6 +67,8 @@ any time zone.
 Exit status: 0 the cabinet was written; 1 it was not (the reason is shown);
 2 the command line was wrong or a PATH does not exist; 130 interrupted.
 )";
+
+const char* const kKcabVersion = "kcab (Korvath Pellix) " KP_VERSION;
 
 namespace {
 
@@ -154,6 +157,8 @@ bool parseSizeOption(const std::string& name, const std::string& value, std::uin
 bool applySwitch(const std::string& name, KcabOptions& options) {
     if (name == "-h" || name == "--help") {
         options.help = true;
+    } else if (name == "--version") {
+        options.version = true;
     } else if (name == "-r" || name == "--recursive") {
         options.recursive = true;
     } else if (name == "-f" || name == "--force") {
@@ -238,7 +243,7 @@ bool applySwitchGroup(const std::string& argument, KcabOptions& options, std::st
 
 // What every run needs once all arguments are read.
 bool checkComplete(const KcabOptions& options, std::string& error) {
-    if (options.help) {
+    if (options.help || options.version) {
         return true;
     }
     if (options.output.empty()) {

@@ -20,6 +20,7 @@ struct KcabOptions {
     bool quiet = false;
     bool verify = false;
     bool help = false;
+    bool version = false;
     TCompressionType method = ctLzx;
     int lzxWindow = cab::lzx::kMaxWindowBits;
     // Bit patterns for the builder: 2 GiB is held as the int32 with only the top bit set.
@@ -34,5 +35,7 @@ bool parseKcabOptions(const std::vector<std::string>& arguments, KcabOptions& op
                       std::string& error);
 
 extern const char* const kKcabHelp;
+// The first line `kcab --version` prints: the program, the project and its version.
+extern const char* const kKcabVersion;
 
 } // namespace kp

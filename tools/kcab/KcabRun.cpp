@@ -23,6 +23,17 @@ using namespace platform;
 
 namespace {
 
+// --help and --version succeed only when their text got out: not into a full disk or
+// a closed pipe.
+int textShown(std::ostream& out, std::ostream& err) {
+    out.flush();
+    if (out) {
+        return kKcabWritten;
+    }
+    err << "kcab: cannot write to the standard output\n";
+    return kKcabNotWritten;
+}
+
 std::string describeSystemError(int code) {
     if (code == 0) {
         return {};
@@ -285,7 +296,11 @@ int RunKcab(const std::vector<std::string>& arguments, std::ostream& out, std::o
     }
     if (options.help) {
         out << kKcabHelp << kp::kKcabSfxHelp;
-        return kKcabWritten;
+        return textShown(out, err);
+    }
+    if (options.version) {
+        out << kKcabVersion << '\n';
+        return textShown(out, err);
     }
     bool badEpoch = false;
     kp::platform::sourceDateEpoch(&badEpoch);
