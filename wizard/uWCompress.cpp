@@ -295,6 +295,8 @@ void TcWizard::BindHandlers() {
                                int& Action) {
         cabErrorNotify(Sender, ErrID, APICode, ErrText, Action);
     };
+    cab.OnWindowsNames = [this](tkFwCAB* Sender, const std::vector<TWindowsNameReport>& Reports,
+                                bool& Abort) { cabWindowsNames(Sender, Reports, Abort); };
 }
 
 void TcWizard::showEvent(QShowEvent* event) {
@@ -798,6 +800,45 @@ void TcWizard::cabMinorStatus(tkFwCAB* /*Sender*/, const std::string& FileName, 
     cFile->setFileName(FileName);
     Abort = CancelRequested;
     ProcessMessages();
+}
+
+// What the wizard makes is always unpacked on Windows, so names that would not come back
+// whole there are named before anything is compressed, and the user chooses: back to the
+// lists to change them, or on with the loss.
+void TcWizard::cabWindowsNames(tkFwCAB* /*Sender*/, const std::vector<TWindowsNameReport>& Reports,
+                               bool& Abort) {
+    std::vector<std::string> lines;
+    for (const TWindowsNameReport& report : Reports) {
+        std::string line = report.FileName + ": ";
+        switch (report.Issue) {
+        case TWindowsNameIssue::Backslash:
+            line += "holds a backslash and cannot be stored";
+            break;
+        case TWindowsNameIssue::NotCreatable:
+            line += report.Reason;
+            break;
+        case TWindowsNameIssue::SameName:
+            line += "Windows takes it for " + report.OtherFile;
+            break;
+        case TWindowsNameIssue::FileIsFolder:
+            line += "Windows takes it for a folder of " + report.OtherFile;
+            break;
+        }
+        lines.push_back(line);
+    }
+    const std::string count = std::to_string(Reports.size());
+    MessageResult answer = MessageBox(
+        (Reports.size() == 1 ? std::string("One file") : count + " files") +
+            " would not come back whole when the self extracting file is run on Windows." + '\r' +
+            "Do you want to go back to the lists to change them?",
+        "Names on Windows", MessageIcon::Warning, MessageButtons::YesNo, lines);
+    ProcessMessages();
+    if (answer == MessageResult::Yes) {
+        Abort = true;
+        CancelRequested = true;
+        Step = 2;
+        ShowStep();
+    }
 }
 
 // Every failure ends the run; none is retried or skipped, so no file is left out of a

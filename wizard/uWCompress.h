@@ -76,6 +76,8 @@ public:
     void TimerTimer(QObject* Sender);
     void cabMajorStatus(tkFwCAB* Sender, const std::string& CabName, int Percent, bool& Abort);
     void cabMinorStatus(tkFwCAB* Sender, const std::string& FileName, int Percent, bool& Abort);
+    void cabWindowsNames(tkFwCAB* Sender, const std::vector<TWindowsNameReport>& Reports,
+                         bool& Abort);
     void cabErrorNotify(tkFwCAB* Sender, int ErrID, int APICode, const std::string& ErrText,
                         int& Action);
     void bTreeCustomButtonClick(TBrowseFolder* Sender, QWidget* DialogHandle);
