@@ -106,8 +106,8 @@ void AppendFolded(const std::string& text, std::size_t& i, std::string& out) {
 
 bool SameFile(const std::string& a, const std::string& b) {
     platform::FileIdentity first, second;
-    return a == b || (platform::identityOf(a, first) && platform::identityOf(b, second) &&
-                      first == second);
+    return a == b ||
+           (platform::identityOf(a, first) && platform::identityOf(b, second) && first == second);
 }
 
 std::string Joined(const std::vector<std::string>& parts, std::size_t count, char separator) {
@@ -128,8 +128,8 @@ std::string WindowsNameFault(const std::string& Component) {
         return "is a device name on Windows";
     }
     for (unsigned char c : Component) {
-        if (c < 0x20 || std::string_view("<>:\"|?*").find(static_cast<char>(c)) !=
-                            std::string_view::npos) {
+        if (c < 0x20 ||
+            std::string_view("<>:\"|?*").find(static_cast<char>(c)) != std::string_view::npos) {
             return "holds a character Windows does not allow in names (< > : \" | ? * or a "
                    "control character)";
         }
@@ -175,7 +175,11 @@ void TWindowsNameCheck::Add(const std::string& FileName, const std::string& Stor
             }
             FaultyFolders.push_back(name);
         }
-        NameReports.push_back({TWindowsNameIssue::NotCreatable, FileName, stored, {}, {},
+        NameReports.push_back({TWindowsNameIssue::NotCreatable,
+                               FileName,
+                               stored,
+                               {},
+                               {},
                                (isFolder ? "its folder \"" : "\"") + parts[k] + "\" " + fault});
         break;
     }
@@ -199,13 +203,21 @@ std::vector<TWindowsNameReport> TWindowsNameCheck::Reports() const {
         const Entry& first = Entries[firstWithKey.at(entry.Key)];
         // The same file reached twice under one name comes back as it was.
         if (&first != &entry && !SameFile(first.FileName, entry.FileName)) {
-            reports.push_back({TWindowsNameIssue::SameName, entry.FileName, entry.StoredName,
-                               first.FileName, first.StoredName, {}});
+            reports.push_back({TWindowsNameIssue::SameName,
+                               entry.FileName,
+                               entry.StoredName,
+                               first.FileName,
+                               first.StoredName,
+                               {}});
         }
         if (auto folder = firstWithFolder.find(entry.Key); folder != firstWithFolder.end()) {
             const Entry& other = Entries[folder->second];
-            reports.push_back({TWindowsNameIssue::FileIsFolder, entry.FileName, entry.StoredName,
-                               other.FileName, other.StoredName, {}});
+            reports.push_back({TWindowsNameIssue::FileIsFolder,
+                               entry.FileName,
+                               entry.StoredName,
+                               other.FileName,
+                               other.StoredName,
+                               {}});
         }
     }
     return reports;

@@ -2,8 +2,8 @@
 
 #include "StringConvert.h"
 
-#include <QApplication>
 #include <QAbstractButton>
+#include <QApplication>
 #include <QMessageBox>
 
 #include <utility>

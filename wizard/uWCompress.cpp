@@ -821,7 +821,7 @@ void TcWizard::cabWindowsNames(tkFwCAB* /*Sender*/, const std::vector<TWindowsNa
             line += "Windows takes it for " + report.OtherFile;
             break;
         case TWindowsNameIssue::FileIsFolder:
-            line += "Windows takes it for a folder of " + report.OtherFile;
+            line += "on Windows it is also the folder holding " + report.OtherFile;
             break;
         }
         lines.push_back(line);

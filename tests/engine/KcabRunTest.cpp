@@ -622,11 +622,11 @@ TEST_F(KcabRunTest, NamesAreShownEscapedAndNonUtf8NamesRefused) {
     KcabResult refused = run({"-r", "-q", "-m", "none", "-o", out, tree});
     EXPECT_EQ(refused.exitCode, 1);
     // The control character is first reported as a name Windows cannot create.
-    EXPECT_TRUE(refused.err.ends_with(
-        "\nkcab: " + tree +
-        "caf\\xE9: File name is not valid UTF-8 (system error 1113: No "
-        "mapping for the Unicode character exists in the target multi-byte "
-        "code page.) [error 802]\n"))
+    EXPECT_TRUE(
+        refused.err.ends_with("\nkcab: " + tree +
+                              "caf\\xE9: File name is not valid UTF-8 (system error 1113: No "
+                              "mapping for the Unicode character exists in the target multi-byte "
+                              "code page.) [error 802]\n"))
         << refused.err;
     EXPECT_EQ(refused.err.find('\x1b'), std::string::npos) << refused.err;
     EXPECT_FALSE(std::filesystem::exists(out));

@@ -158,8 +158,7 @@ TEST_F(KcabSfxTest, NamesWindowsWouldNotGiveBackStopASelfExtractorOnly) {
               std::string::npos)
         << err;
     EXPECT_NE(err.find("which Windows takes for a.txt"), std::string::npos) << err;
-    EXPECT_NE(err.find("which Windows takes for \xC3\x89t\xC3\xA9.txt"), std::string::npos)
-        << err;
+    EXPECT_NE(err.find("which Windows takes for \xC3\x89t\xC3\xA9.txt"), std::string::npos) << err;
     EXPECT_EQ(cabinetContents(cabinet).size(), 4u);
 
     EXPECT_EQ(run({"-q", "--sfx", out, names}), 2);

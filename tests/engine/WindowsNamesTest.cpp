@@ -1,7 +1,7 @@
 // Which stored names come back whole on Windows: the rule alone, then through the
 // builder, which must report them before it compresses anything.
-#include "BuilderFixture.h"
 #include "engine/WindowsNames.h"
+#include "BuilderFixture.h"
 #include "platform/LastError.h"
 
 #include <filesystem>
@@ -10,13 +10,14 @@ namespace kp::test {
 namespace {
 
 TEST(WindowsNamesTest, NamesWindowsCannotCreateAsNamed) {
-    for (const char* name : {"a.txt.", "a.txt ", "...", "CON", "con.txt", "Aux.tar.gz", "nul",
-                             "COM1", "lpt9.log", "PRN ", "COM1 .txt", "a<b", "a>b", "a:b", "a\"b",
-                             "a|b", "a?b", "a*b", "tab\there", "\x1F"}) {
+    for (const char* name :
+         {"a.txt.", "a.txt ",   "...",  "CON",       "con.txt",   "Aux.tar.gz", "nul",
+          "COM1",   "lpt9.log", "PRN ", "COM1 .txt", "a<b",       "a>b",        "a:b",
+          "a\"b",   "a|b",      "a?b",  "a*b",       "tab\there", "\x1F"}) {
         EXPECT_FALSE(WindowsNameFault(name).empty()) << name;
     }
-    for (const char* name : {"a.txt", ".hidden", "CONSOLE", "con-1.txt", "COM10", "LPT0",
-                             "COMX", "x.con", "caf\xC3\xA9", "a b", "[x]", "a;b,c=d"}) {
+    for (const char* name : {"a.txt", ".hidden", "CONSOLE", "con-1.txt", "COM10", "LPT0", "COMX",
+                             "x.con", "caf\xC3\xA9", "a b", "[x]", "a;b,c=d"}) {
         EXPECT_EQ(WindowsNameFault(name), "") << name;
     }
 }
@@ -31,17 +32,17 @@ TEST(WindowsNamesTest, ComparisonFoldsAsWindowsUpperCaseTableDoes) {
     };
     const Pair pairs[] = {
         {"README", "readme", true},
-        {"\xC3\x89.txt", "\xC3\xA9.txt", true},      // É / é
-        {"\xC7\x84", "\xC7\x86", true},              // Ǆ / ǆ
-        {"\xC7\x85", "\xC7\x86", false},             // title-case ǅ stays itself
-        {"\xC3\x9F", "SS", false},                   // ß is not "SS"
-        {"\xC3\x9F", "\xE1\xBA\x9E", false},         // ß / ẞ
-        {"\xC4\xB1", "I", false},                    // dotless ı
-        {"\xC5\xBF", "S", false},                    // long ſ
-        {"\xCF\x82", "\xCE\xA3", false},             // final ς / Σ
-        {"\xC3\xBF", "\xC5\xB8", true},              // ÿ / Ÿ
-        {"\xD1\x84", "\xD0\xA4", true},              // ф / Ф
-        {"\xE2\x93\x90", "\xE2\x92\xB6", true},      // ⓐ / Ⓐ
+        {"\xC3\x89.txt", "\xC3\xA9.txt", true},          // É / é
+        {"\xC7\x84", "\xC7\x86", true},                  // Ǆ / ǆ
+        {"\xC7\x85", "\xC7\x86", false},                 // title-case ǅ stays itself
+        {"\xC3\x9F", "SS", false},                       // ß is not "SS"
+        {"\xC3\x9F", "\xE1\xBA\x9E", false},             // ß / ẞ
+        {"\xC4\xB1", "I", false},                        // dotless ı
+        {"\xC5\xBF", "S", false},                        // long ſ
+        {"\xCF\x82", "\xCE\xA3", false},                 // final ς / Σ
+        {"\xC3\xBF", "\xC5\xB8", true},                  // ÿ / Ÿ
+        {"\xD1\x84", "\xD0\xA4", true},                  // ф / Ф
+        {"\xE2\x93\x90", "\xE2\x92\xB6", true},          // ⓐ / Ⓐ
         {"\xF0\x90\x90\xA8", "\xF0\x90\x90\x80", false}, // Deseret: beyond the BMP
         {"a.txt", "a.txt.", true},
         {"a.txt", "A.TXT  ", true},
@@ -125,9 +126,9 @@ TEST_F(WindowsNamesBuildTest, BackslashInANameIsRefusedWhenAdded) {
         action = 0; // skip it
     };
     cab.BuildCabinet();
-    EXPECT_EQ(errors, (std::vector<std::string>{
-                          "802 " + std::to_string(platform::kErrorInvalidName) + " " +
-                          kBackslashNameText + " " + odd}));
+    EXPECT_EQ(errors,
+              (std::vector<std::string>{"802 " + std::to_string(platform::kErrorInvalidName) + " " +
+                                        kBackslashNameText + " " + odd}));
     ASSERT_TRUE(cabinetWritten());
     EXPECT_EQ(cabinetContents(cabPath), (NamedContents{{"fine.txt", "fine"}}));
 }

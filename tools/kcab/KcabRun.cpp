@@ -236,7 +236,8 @@ private:
                    shown(report.OtherStoredName) + " (" + shown(report.OtherFile) +
                    "); extracting there keeps only one of them";
         case TWindowsNameIssue::FileIsFolder:
-            return "stored as " + shown(report.StoredName) + ", which Windows takes for a folder of " +
+            return "stored as " + shown(report.StoredName) +
+                   ", which on Windows is also the folder holding " +
                    shown(report.OtherStoredName) + " (" + shown(report.OtherFile) +
                    "); extracting there cannot create both";
         }
