@@ -1,5 +1,6 @@
 #include "uWCompress.h"
 
+#include "DesktopKeys.h"
 #include "FormLoading.h"
 #include "MessageBox.h"
 #include "ProcessMessages.h"
@@ -159,13 +160,15 @@ void QueueSelection(TBrowseFolder& browser, const std::string& selection, const 
 
 // The lists' click handlers copy only what the user picks; entries that go away
 // take nothing into the edit box.
+// Taking an item out moves the current row, and a list that selects one entry at a
+// time selects the new current one: the entries to remove are fixed first, and nothing
+// is left selected after, so a second press cannot take an entry nobody chose.
 void RemoveSelected(QListWidget& list) {
     const QSignalBlocker quiet(list);
-    for (int row = list.count() - 1; row >= 0; --row) {
-        if (list.item(row)->isSelected()) {
-            std::unique_ptr<QListWidgetItem>(list.takeItem(row)).reset();
-        }
+    for (QListWidgetItem* item : list.selectedItems()) {
+        std::unique_ptr<QListWidgetItem>(list.takeItem(list.row(item))).reset();
     }
+    list.clearSelection();
 }
 
 void ClearList(QListWidget& list) {
@@ -195,6 +198,7 @@ TcWizard::TcWizard(std::vector<std::string> CommandLine, QWidget* parent)
     AdjustAutoSizeLabels(this);
     SetUpComponents();
     BindHandlers();
+    UseDesktopKeys(*this);
     FormCreate(this);
 }
 
@@ -294,6 +298,14 @@ void TcWizard::BindHandlers() {
     cab.OnErrorNotify = [this](tkFwCAB* Sender, int ErrID, int APICode, const std::string& ErrText,
                                int& Action) {
         cabErrorNotify(Sender, ErrID, APICode, ErrText, Action);
+    };
+    testRun_ = new TestRunFeedback(this);
+    testRun_->OnFailed = [this](int exitCode) {
+        MessageBox(xName->FileName() + " ended before it showed a window (exit code " +
+                       std::to_string(exitCode) +
+                       ").\rWine, which runs Windows programs here, may have failed to start "
+                       "it; running it from a terminal shows Wine's messages.",
+                   "Test Self Extract", MessageIcon::Error, MessageButtons::OK);
     };
     cab.OnWindowsNames = [this](tkFwCAB* Sender, const std::vector<TWindowsNameReport>& Reports,
                                 bool& Abort) { cabWindowsNames(Sender, Reports, Abort); };
@@ -869,9 +881,22 @@ void TcWizard::BitBtn1Click(QObject* /*Sender*/) {
     }
 }
 
+// Started as a test run whose outcome is the user's to see; the wizard only shows that
+// something is under way, and says so when the program could not be run at all.
 void TcWizard::Button3Click(QObject* /*Sender*/) {
-    // Started as a test run the wizard does not follow; its outcome is the user's to see.
-    platform::startProgram(xName->FileName(), platform::kShowNormal);
+    auto watch = std::make_unique<platform::ProgramWatch>();
+    const std::uint32_t started =
+        platform::startProgram(xName->FileName(), platform::kShowNormal, watch.get());
+    if (started > 31) {
+        testRun_->Follow(std::move(watch));
+        return;
+    }
+    std::string reason = platform::systemErrorMessage(started);
+    if (started == platform::kErrorBadFormat) {
+        reason += "\rWindows programs run here through Wine, which may not be installed.";
+    }
+    MessageBox(xName->FileName() + " could not be started:\r" + reason, "Test Self Extract",
+               MessageIcon::Error, MessageButtons::OK);
 }
 
 } // namespace kp

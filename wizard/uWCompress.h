@@ -4,6 +4,7 @@
 #include "BrowseFolder.h"
 #include "FileDrop.h"
 #include "SaveDialog.h"
+#include "TestRunFeedback.h"
 #include "engine/kFwCAB.h"
 #include "ui_cWizard.h"
 
@@ -125,6 +126,7 @@ private:
     bool runUnderWay_ = false;
     bool buildUnderWay_ = false;
     bool closeWhenDone_ = false;
+    TestRunFeedback* testRun_ = nullptr;
 };
 
 } // namespace kp
