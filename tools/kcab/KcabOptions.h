@@ -19,6 +19,10 @@ struct KcabOptions {
     bool replace = false;
     bool quiet = false;
     bool verify = false;
+    // Names that would not come back whole on Windows stop a self-extractor's run
+    // unless the user accepts the loss; a plain cabinet only warns.
+    bool acceptNameLoss = false;
+    bool forWindows = false; // set with --sfx, whose output is always for Windows
     bool help = false;
     bool version = false;
     TCompressionType method = ctLzx;
