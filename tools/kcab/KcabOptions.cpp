@@ -78,7 +78,8 @@ PATHs instead of drawn at random: the same tree then gives the same bytes in
 any time zone.
 
 Exit status: 0 the cabinet was written; 1 it was not (the reason is shown);
-2 the command line was wrong or a PATH does not exist; 130 interrupted.
+2 the command line was wrong, a PATH does not exist or a name cannot be stored
+(for a self-extractor: would not come back whole on Windows); 130 interrupted.
 )";
 
 const char* const kKcabVersion = "kcab (Korvath Pellix) " KP_VERSION;
