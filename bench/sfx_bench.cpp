@@ -5,9 +5,9 @@
 #include "platform/FileCopy.h"
 #include "platform/LastError.h"
 #include "platform/ProgramFolder.h"
-#include "platform/ResourceUpdate.h"
 #include "platform/TempFiles.h"
 #include "platform/WholeFiles.h"
+#include "selfextract/ResourceUpdate.h"
 
 #include <algorithm>
 #include <chrono>

@@ -2,8 +2,8 @@
 // input must be refused with an ImageError or give an image that reads back with
 // the same resources plus the one added. Built with -DKP_FUZZ=ON (clang); run as
 //   build-fuzz/bin/pe_image_fuzz -max_total_time=60 CORPUS_FOLDER
-#include "platform/ImageBytes.h"
-#include "platform/PeImage.h"
+#include "selfextract/ImageBytes.h"
+#include "selfextract/PeImage.h"
 
 #include <cstdlib>
 

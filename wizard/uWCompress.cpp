@@ -13,9 +13,9 @@
 #include "platform/LastError.h"
 #include "platform/Paths.h"
 #include "platform/ProgramStart.h"
-#include "platform/ResourceUpdate.h"
 #include "platform/TextEncoding.h"
 #include "platform/WholeFiles.h"
+#include "selfextract/ResourceUpdate.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>

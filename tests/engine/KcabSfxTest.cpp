@@ -2,11 +2,11 @@
 // Running the result under Wine is the stubs' end-to-end test.
 #include "EngineFixture.h"
 #include "KcabRun.h"
-#include "platform/ImageBytes.h"
 #include "platform/LastError.h"
-#include "platform/PeImage.h"
 #include "platform/ProgramFolder.h"
-#include "platform/ResourceUpdate.h"
+#include "selfextract/ImageBytes.h"
+#include "selfextract/PeImage.h"
+#include "selfextract/ResourceUpdate.h"
 
 #include <filesystem>
 #include <sstream>

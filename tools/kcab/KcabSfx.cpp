@@ -6,10 +6,10 @@
 #include "platform/Files.h"
 #include "platform/LastError.h"
 #include "platform/ProgramFolder.h"
-#include "platform/ResourceUpdate.h"
 #include "platform/TempFiles.h"
 #include "platform/TextEncoding.h"
 #include "platform/WholeFiles.h"
+#include "selfextract/ResourceUpdate.h"
 
 #include <cstdint>
 #include <limits>

@@ -2,8 +2,8 @@
 // resource update reads and rewrites: headers, section table, data directories.
 #pragma once
 
-#include "platform/ImageBytes.h"
-#include "platform/ResourceDirectory.h"
+#include "selfextract/ImageBytes.h"
+#include "selfextract/ResourceDirectory.h"
 
 #include <algorithm>
 #include <cstdint>

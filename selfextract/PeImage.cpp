@@ -1,4 +1,4 @@
-#include "platform/PeImage.h"
+#include "selfextract/PeImage.h"
 
 #include "platform/LastError.h"
 

@@ -1,4 +1,4 @@
-#include "platform/ResourceDirectory.h"
+#include "selfextract/ResourceDirectory.h"
 
 #include "platform/LastError.h"
 

@@ -3,7 +3,7 @@
 // anew in the order the loader's binary search expects.
 #pragma once
 
-#include "platform/ImageBytes.h"
+#include "selfextract/ImageBytes.h"
 
 #include <cstdint>
 #include <functional>
