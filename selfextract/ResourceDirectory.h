@@ -65,4 +65,14 @@ std::size_t appendResourceDirectory(const std::vector<Resource>& resources,
                                     std::uint32_t sectionRva, std::vector<std::uint8_t>& out,
                                     std::uint64_t spareAfter = 0);
 
+// The same with the data of `streamed` (an element of `resources`, whose own `data` is
+// not used) left to the caller: it is `streamedSize` bytes placed last in the section,
+// and `out` ends where they begin. Returns the whole section's size, those bytes
+// included.
+std::uint64_t appendStreamedResourceDirectory(const std::vector<Resource>& resources,
+                                              std::uint32_t sectionRva,
+                                              std::vector<std::uint8_t>& out,
+                                              const Resource* streamed, std::uint64_t streamedSize,
+                                              std::uint64_t spareAfter = 0);
+
 } // namespace kp::platform
