@@ -59,7 +59,8 @@ public:
         return writeAll(handle, bytes, size);
     }
 
-    // Writes `size` bytes at `offset`, behind what has been written.
+    // Overwrites `size` bytes at `offset`, inside what has been written, and comes back
+    // to the end.
     bool patch(std::uint64_t offset, const std::uint8_t* bytes, std::uint32_t size) {
         std::int64_t end = seekFile(handle, 0, SeekOrigin::Current);
         return end >= 0 &&
