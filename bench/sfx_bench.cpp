@@ -1,13 +1,12 @@
 // Time to build a self-extractor from a large cabinet, beside the time of the same
 // reads and writes alone:
 //   build/bin/sfx_bench [MEGABYTES]   (default 100; the stub beside the program)
-// The cabinet is random bytes of that size: the resource update never looks inside it.
-#include "platform/FileCopy.h"
+// The cabinet is random bytes of that size: the writer never looks inside it.
 #include "platform/LastError.h"
 #include "platform/ProgramFolder.h"
-#include "platform/ResourceUpdate.h"
 #include "platform/TempFiles.h"
 #include "platform/WholeFiles.h"
+#include "selfextract/SelfExtractor.h"
 
 #include <algorithm>
 #include <chrono>
@@ -25,17 +24,28 @@ double millisecondsSince(Clock::time_point start) {
     return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
 }
 
-// Reading the cabinet and writing stub and cabinet out, with nothing in between.
+// Stub and cabinet copied into a new file in the pieces the writer uses, with
+// nothing in between.
 double plainInputOutput(const std::string& stub, const std::string& cabinet,
                         const std::string& target) {
     Clock::time_point start = Clock::now();
-    std::vector<std::uint8_t> stubBytes;
-    std::vector<std::uint8_t> cabinetBytes;
-    readWholeFile(stub, stubBytes);
-    readWholeFile(cabinet, cabinetBytes);
+    std::vector<std::uint8_t> buffer(1 << 20);
     replaceWholeFile(target, 0755, [&](FileHandle out) {
-        return writeAll(out, stubBytes.data(), stubBytes.size()) &&
-               writeAll(out, cabinetBytes.data(), cabinetBytes.size());
+        for (const std::string& part : {stub, cabinet}) {
+            FileHandle in = openFile(part, FileAccess::Read, FileDisposition::OpenExisting, true);
+            std::uint32_t got = 0;
+            bool ok = in != kInvalidHandle;
+            while (ok &&
+                   readFile(in, buffer.data(), static_cast<std::uint32_t>(buffer.size()), got) &&
+                   got > 0) {
+                ok = writeAll(out, buffer.data(), got);
+            }
+            closeFile(in);
+            if (!ok) {
+                return false;
+            }
+        }
+        return true;
     });
     return millisecondsSince(start);
 }
@@ -43,19 +53,15 @@ double plainInputOutput(const std::string& stub, const std::string& cabinet,
 double selfExtractor(const std::string& stub, const std::string& cabinet,
                      const std::string& target) {
     Clock::time_point start = Clock::now();
-    std::vector<std::uint8_t> cabinetBytes;
-    readWholeFile(cabinet, cabinetBytes);
-    copyFile(stub, target, false);
-    ResourceUpdateHandle update = beginUpdateResource(target, false);
-    updateResource(update, kResourceTypeRcData, "CABINET", kLanguageEnglishNeutral,
-                   cabinetBytes.data(), static_cast<std::uint32_t>(cabinetBytes.size()));
-    cabinetBytes = {};
-    updateResource(update, kResourceTypeRcData, "UPROMPT", kLanguageEnglishNeutral,
-                   "Remove files from cabinet?", 27);
-    endUpdateResource(update, false);
+    kp::selfextract::SfxRequest request;
+    request.stub = stub;
+    request.cabinet = cabinet;
+    request.prompt = "Remove files from cabinet?";
+    request.target = target;
+    kp::selfextract::SfxResult result = kp::selfextract::writeSelfExtractor(request);
     double elapsed = millisecondsSince(start);
-    if (lastError() != kErrorSuccess) {
-        std::fprintf(stderr, "sfx_bench: failed with system error %u\n", lastError());
+    if (result.code != kErrorSuccess) {
+        std::fprintf(stderr, "sfx_bench: failed with system error %u\n", result.code);
         std::exit(1);
     }
     return elapsed;
@@ -65,7 +71,8 @@ double selfExtractor(const std::string& stub, const std::string& cabinet,
 
 int main(int argc, char** argv) {
     std::size_t megabytes = argc > 1 ? std::strtoul(argv[1], nullptr, 10) : 100;
-    std::string stub = programFolder() + "kstub16.exe";
+    std::string stub =
+        programFolder() + kp::selfextract::stubFileName(kp::selfextract::SfxLayout::Windows);
     std::string folder = tempFolder();
     std::string cabinet = createUniqueTempFile(folder, "sfx-bench-");
     std::string target = createUniqueTempFile(folder, "sfx-bench-");

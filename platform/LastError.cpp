@@ -125,6 +125,8 @@ std::string systemErrorMessage(std::uint32_t code) {
         return "The file size exceeds the limit allowed and cannot be saved.";
     case kErrorNoUnicodeTranslation:
         return "No mapping for the Unicode character exists in the target multi-byte code page.";
+    case kErrorCancelled:
+        return "The operation was canceled by the user.";
     case kErrorCantResolveFilename:
         return "The name of the file cannot be resolved by the system.";
     default:

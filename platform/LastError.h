@@ -33,6 +33,7 @@ enum : std::uint32_t {
     kErrorFilenameTooLong = 206,
     kErrorFileTooLarge = 223,
     kErrorNoUnicodeTranslation = 1113,
+    kErrorCancelled = 1223,
     kErrorCantResolveFilename = 1921,
 };
 

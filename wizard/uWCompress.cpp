@@ -9,14 +9,13 @@
 #include "SpoolFolder.h"
 #include "StringConvert.h"
 #include "platform/CurrentDirectory.h"
-#include "platform/FileCopy.h"
 #include "platform/Files.h"
 #include "platform/LastError.h"
 #include "platform/Paths.h"
 #include "platform/ProgramStart.h"
-#include "platform/ResourceUpdate.h"
 #include "platform/TextEncoding.h"
-#include "platform/WholeFiles.h"
+#include "selfextract/ResourceUpdate.h"
+#include "selfextract/SelfExtractor.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>
@@ -51,8 +50,6 @@ std::string FolderSelection;
 namespace {
 
 constexpr char kClipFile[] = "solefile.avi";
-constexpr char kWindowsStub[] = "kstub16.exe";
-constexpr char kDosStub[] = "kstub08.exe";
 constexpr char kDefaultPrompt[] = "Remove files from cabinet?";
 constexpr char kSpoolCabName[] = "kspool.cab";
 constexpr char kAllFiles[] = "*.*";
@@ -77,13 +74,6 @@ std::string AllFilesOf(const std::string& folder) {
 
 bool HasWildcard(const std::string& name) {
     return name.find_first_of("*?") != std::string::npos;
-}
-
-// The code the platform step that just failed left; never 0, so that a failure can
-// never be taken for success.
-std::uint32_t FailureCode() {
-    const std::uint32_t code = platform::lastError();
-    return code != platform::kErrorSuccess ? code : platform::kErrorGenFailure;
 }
 
 void SetUpFolderBrowser(TBrowseFolder& browser, const char* name, const char* title,
@@ -565,44 +555,27 @@ void TcWizard::EnableWizardButtons(bool enabled) {
     wback->setEnabled(enabled);
 }
 
-// The build stops at the first step that fails and reports that step's code. Once the
-// target holds bytes of this build, a failure removes it again: a stub without its
-// cabinet must not be mistaken for a self-extractor.
+// The build stops at the first step that fails and reports that step's code. The
+// target is written under another name and takes its own only when complete, so a
+// failed build leaves no target and an earlier file of that name as it was.
 void TcWizard::BuildSelfExtractor() {
     const std::string target = xName->FileName();
     buildUnderWay_ = true;
-    bool targetWritten = false;
     // The build lets the window handle messages; a new name chosen meanwhile would not
     // be the file that was built.
     BitBtn1->setEnabled(false);
 
-    moment1->show();
-    EnableWizardButtons(false);
-    ProcessMessages();
-    std::uint32_t code = WriteWindowsSelfExtractor(target, targetWritten);
-    moment1->hide();
-    moment2->hide();
-    EnableWizardButtons(true);
-
+    std::uint32_t code = WriteSelfExtractor(target, selfextract::SfxLayout::Windows);
     if (code == platform::kErrorCallNotImplemented) {
         MessageBox("Your version of Windows does not support resource updating, which is "
                    "required by Pellix.\r"
                    "A DOS based self extracting cabinet will be created instead of a Windows "
                    "based self extracting cabinet.",
                    "Non-NT Windows Version", MessageIcon::Information, MessageButtons::OK);
-        moment1->show();
-        EnableWizardButtons(false);
-        ProcessMessages();
-        code = WriteDosSelfExtractor(target);
-        moment1->hide();
-        moment2->hide();
-        EnableWizardButtons(true);
+        code = WriteSelfExtractor(target, selfextract::SfxLayout::Dos);
     }
 
     if (code != platform::kErrorSuccess) {
-        if (targetWritten) {
-            platform::deleteFile(target);
-        }
         MessageBox("Error Code: " + std::to_string(code) + "\rPlease try again!",
                    "Self Extract Complications", MessageIcon::Error, MessageButtons::OK);
         Step = 1;
@@ -617,81 +590,37 @@ void TcWizard::BuildSelfExtractor() {
     }
 }
 
-std::uint32_t TcWizard::WriteWindowsSelfExtractor(const std::string& target, bool& targetWritten) {
-    using namespace platform;
-    std::vector<std::uint8_t> cabinet;
-    if (!readWholeFile(SpoolCabFile, cabinet)) {
-        return FailureCode();
-    }
-    if (cabinet.size() > std::numeric_limits<std::uint32_t>::max()) {
-        return kErrorFileTooLarge;
-    }
-    if (!copyFile(ProgramFolder() + kWindowsStub, target, false)) {
-        return FailureCode();
-    }
-    targetWritten = true;
-
-    moment2->show();
+std::uint32_t TcWizard::WriteSelfExtractor(const std::string& target,
+                                           selfextract::SfxLayout layout) {
+    moment1->show();
+    EnableWizardButtons(false);
     ProcessMessages();
-    const ResourceUpdateHandle update = beginUpdateResource(target, false);
-    if (update == kNoResourceUpdate) {
-        return FailureCode();
-    }
-    const auto discard = [update] {
-        const std::uint32_t code = FailureCode();
-        endUpdateResource(update, true);
-        return code;
-    };
-    if (!updateResource(update, kResourceTypeRcData, "CABINET", kLanguageEnglishNeutral,
-                        cabinet.data(), static_cast<std::uint32_t>(cabinet.size()))) {
-        return discard();
-    }
-    std::vector<std::uint8_t>().swap(cabinet); // the resource holds its own copy now
 
-    // An empty description stays filled in for later builds.
-    if (cDescribe->text().isEmpty()) {
-        cDescribe->setText(QString::fromLatin1(kDefaultPrompt));
+    selfextract::SfxRequest request;
+    request.layout = layout;
+    request.stub = ProgramFolder() + selfextract::stubFileName(layout);
+    request.cabinet = SpoolCabFile;
+    request.target = target;
+    if (layout == selfextract::SfxLayout::Windows && platform::resourceUpdateAvailable()) {
+        // An empty description stays filled in for later builds.
+        if (cDescribe->text().isEmpty()) {
+            cDescribe->setText(QString::fromLatin1(kDefaultPrompt));
+        }
+        request.prompt = ToStdString(cDescribe->text());
     }
-    // The stub reads its question as Windows-1252 text ending in a zero byte.
-    const std::string prompt = utf8ToWindows1252(ToStdString(cDescribe->text()));
-    if (!updateResource(update, kResourceTypeRcData, "UPROMPT", kLanguageEnglishNeutral,
-                        prompt.c_str(), static_cast<std::uint32_t>(prompt.size() + 1))) {
-        return discard();
-    }
-    if (!endUpdateResource(update, false)) {
-        return FailureCode();
-    }
-    return kErrorSuccess;
-}
-
-// The DOS stub's bytes followed directly by the cabinet's. The stub is read before the
-// target is opened, so a missing stub writes nothing.
-std::uint32_t TcWizard::WriteDosSelfExtractor(const std::string& target) {
-    using namespace platform;
-    std::vector<std::uint8_t> bytes;
-    if (!readWholeFile(ProgramFolder() + kDosStub, bytes)) {
-        return FailureCode();
-    }
-    const FileHandle out = openFile(target, FileAccess::Write, FileDisposition::CreateAlways);
-    if (out == kInvalidHandle) {
-        return FailureCode();
-    }
-    bool written = writeAll(out, bytes.data(), bytes.size());
-    std::vector<std::uint8_t>().swap(bytes);
-    if (written) {
-        ProcessMessages();
-        written = readWholeFile(SpoolCabFile, bytes);
-    }
-    if (written) {
+    // Once the stub is read, the cabinet goes into the target piece by piece, and the
+    // window stays responsive meanwhile.
+    request.keepGoing = [this] {
         moment2->show();
         ProcessMessages();
-        written = writeAll(out, bytes.data(), bytes.size());
-    }
-    const std::uint32_t code = written ? kErrorSuccess : FailureCode();
-    if (!closeFile(out) && written) {
-        return FailureCode();
-    }
-    return code;
+        return true;
+    };
+    const selfextract::SfxResult result = selfextract::writeSelfExtractor(request);
+
+    moment1->hide();
+    moment2->hide();
+    EnableWizardButtons(true);
+    return result.code;
 }
 
 void TcWizard::cbTreeClick(QObject* /*Sender*/) {

@@ -6,6 +6,7 @@
 #include "SaveDialog.h"
 #include "TestRunFeedback.h"
 #include "engine/kFwCAB.h"
+#include "selfextract/SelfExtractor.h"
 #include "ui_cWizard.h"
 
 #include <QWidget>
@@ -116,10 +117,9 @@ private:
     void ShowPage(const QString& heading, const char* name, QWidget* picture);
     // Back, Next and Close together, which long steps disable while they work.
     void EnableWizardButtons(bool enabled);
-    // The two ways of BuildSelfExtractor; each returns 0 or the code of the step that
-    // failed, and sets targetWritten once the target holds bytes of this build.
-    std::uint32_t WriteWindowsSelfExtractor(const std::string& target, bool& targetWritten);
-    std::uint32_t WriteDosSelfExtractor(const std::string& target);
+    // One layout of BuildSelfExtractor, with the page's progress around it; returns 0
+    // or the code of the step that failed.
+    std::uint32_t WriteSelfExtractor(const std::string& target, selfextract::SfxLayout layout);
 
     std::vector<std::string> commandLine_;
     bool placed_ = false;

@@ -3,14 +3,26 @@
 #include "CabinetCheck.h"
 #include "EngineFixture.h"
 #include "KcabRun.h"
-#include "platform/ImageBytes.h"
 #include "platform/LastError.h"
-#include "platform/PeImage.h"
 #include "platform/ProgramFolder.h"
-#include "platform/ResourceUpdate.h"
+#include "selfextract/ImageBytes.h"
+#include "selfextract/PeImage.h"
+#include "selfextract/ResourceUpdate.h"
 
+#include <chrono>
+#include <csignal>
+#include <cstdlib>
+#include <ctime>
 #include <filesystem>
+#include <fstream>
+#include <map>
+#include <random>
 #include <sstream>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
 
 using namespace kp::platform;
 
@@ -136,7 +148,7 @@ TEST_F(KcabSfxTest, WhatWouldStopTheSelfExtractorIsRefusedBeforeAnyWork) {
 }
 
 TEST_F(KcabSfxTest, AFailedWriteLeavesNoSelfExtractorAndNoCabinet) {
-    injectFault({FileOperation::Write, ".kp-", kErrorDiskFull, 0, -1});
+    injectFault({FileOperation::Write, ".setup.exe-building-", kErrorDiskFull, 0, -1});
     EXPECT_EQ(run({"-q", "-r", "--sfx", out, tree}), 1);
     EXPECT_NE(err.find("system error 112"), std::string::npos) << err;
     EXPECT_EQ(outFolder(), std::vector<std::string>{});
@@ -172,6 +184,226 @@ TEST_F(KcabSfxTest, NamesWindowsWouldNotGiveBackStopASelfExtractorOnly) {
     EXPECT_EQ(run({"-q", "-f", "-o", cabinet, names}), 2);
     EXPECT_NE(err.find("holds a backslash"), std::string::npos) << err;
     EXPECT_EQ(cabinetContents(cabinet).size(), 4u) << "the earlier cabinet stays as it was";
+}
+
+// What lies in a folder, name -> bytes, links and special files by their kind.
+std::map<std::string, std::string> folderState(const std::string& folder) {
+    std::map<std::string, std::string> state;
+    for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+        std::string name = entry.path().filename().string();
+        if (entry.is_symlink()) {
+            state[name] = "link to " + std::filesystem::read_symlink(entry.path()).string();
+        } else if (entry.is_regular_file()) {
+            state[name] = readFileBytes(entry.path().string());
+        } else {
+            state[name] = entry.is_directory() ? "folder" : "special";
+        }
+    }
+    return state;
+}
+
+std::string shellQuote(const std::string& text) {
+    std::string quoted = "'";
+    for (char c : text) {
+        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    }
+    return quoted + "'";
+}
+
+// The files packed into a self-extractor, read back from its CABINET resource.
+NamedContents packedIn(const std::string& exe, const std::string& scratchCabinet) {
+    std::vector<Resource> resources = resourcesOf(exe);
+    std::vector<std::uint8_t> cabinet = rawData(resources, u"CABINET");
+    std::ofstream(scratchCabinet, std::ios::binary)
+        .write(reinterpret_cast<const char*>(cabinet.data()),
+               static_cast<std::streamsize>(cabinet.size()));
+    return cabinetContents(scratchCabinet);
+}
+
+TEST_F(KcabSfxTest, TargetsThatAreNoRegularFileOrAnInputAreRefusedBeforeCompressing) {
+    scratch.write("out/file.exe", "a file a link leads to");
+    std::filesystem::create_symlink(scratch.path("out/file.exe"), scratch.path("out/link.exe"));
+    std::filesystem::create_symlink(scratch.path("out/none.exe"), scratch.path("out/dangling.exe"));
+    ASSERT_EQ(::mkfifo(scratch.path("out/fifo.exe").c_str(), 0644), 0);
+    scratch.folder("out/folder.exe");
+    std::string device = scratch.path("out/null.exe");
+    if (::mknod(device.c_str(), S_IFCHR | 0666, makedev(1, 3)) != 0) {
+        device = "/dev/null"; // no right to make devices here
+    }
+    const std::map<std::string, std::string> before = folderState(scratch.path("out"));
+    const std::string input = scratch.path("tree/readme.txt");
+    struct Case {
+        std::string target;
+        bool replace;
+        std::string says;
+    };
+    for (const Case& c : std::vector<Case>{
+             {scratch.path("out/link.exe"), true, "symbolic link"},
+             {scratch.path("out/dangling.exe"), false, "symbolic link"},
+             {scratch.path("out/fifo.exe"), true, "not a regular file"},
+             {device, true, "not a regular file"},
+             {scratch.path("out/folder.exe"), true, "is a folder"},
+             {input, true, "is both an input and"},
+         }) {
+        SCOPED_TRACE(c.target);
+        std::vector<std::string> arguments = {"-q", "--sfx", c.target, input, tree + "sub"};
+        if (c.replace) {
+            arguments.insert(arguments.begin(), "-f");
+        }
+        EXPECT_EQ(run(arguments), 2);
+        EXPECT_NE(err.find(c.says), std::string::npos) << err;
+        EXPECT_EQ(folderState(scratch.path("out")), before);
+        EXPECT_EQ(readFileBytes(input), "read me\n");
+    }
+}
+
+TEST_F(KcabSfxTest, TheRunsOwnSelfExtractorIsNeverPacked) {
+    std::string inside = tree + "self.exe";
+    ASSERT_EQ(run({"-q", "-r", "--sfx", inside, tree}), 0) << err;
+    ASSERT_EQ(run({"-q", "-f", "-r", "--sfx", inside, tree}), 0) << err;
+    NamedContents packed = packedIn(inside, scratch.path("check.cab"));
+    std::vector<std::string> names;
+    for (const auto& [name, contents] : packed) {
+        names.push_back(name);
+    }
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{"readme.txt", "sub\\random.bin"}));
+    EXPECT_EQ(folderState(tree).size(), 3u) << "nothing of the runs but self.exe is left";
+}
+
+// A stub that is no image, or only the start of one: the earlier self-extractor stays
+// byte for byte, and nothing of the run is left.
+TEST_F(KcabSfxTest, ABadOrTruncatedStubLeavesTheEarlierSelfExtractorAsItWas) {
+    scratch.write("out/setup.exe", "precious");
+    std::string whole = readFileBytes(stubFolder + "kstub16.exe");
+    std::string bad = scratch.write("bad.exe", randomBytes(5000, 7));
+    std::string truncated = scratch.write("truncated.exe", whole.substr(0, whole.size() / 3));
+    for (const std::string& stub : {bad, truncated}) {
+        SCOPED_TRACE(stub);
+        EXPECT_EQ(run({"-q", "-f", "-r", "--sfx", out, "--stub", stub, tree}), 1);
+        EXPECT_NE(err.find("system error 193"), std::string::npos) << err;
+        EXPECT_EQ(folderState(scratch.path("out")),
+                  (std::map<std::string, std::string>{{"setup.exe", "precious"}}));
+    }
+}
+
+// Disk full while the .exe is written, in both layouts, on a small file system of its
+// own (the cabinet is made elsewhere).
+TEST_F(KcabSfxTest, AFullDiskLeavesTheEarlierSelfExtractorAsItWasInBothLayouts) {
+    std::string small = scratch.folder("small");
+    if (std::system(
+            ("mount -t tmpfs -o size=1m tmpfs " + shellQuote(small) + " 2>/dev/null").c_str()) !=
+        0) {
+        GTEST_SKIP() << "cannot mount a small file system here (not root?)";
+    }
+    struct Unmount {
+        std::string folder;
+        ~Unmount() { std::system(("umount " + shellQuote(folder)).c_str()); }
+    } unmount{small};
+    scratch.write("big/random.bin", randomBytes(3 << 20, 11));
+    const std::string earlier = randomBytes(200000, 5);
+    const std::string target = small + "setup.exe";
+    std::ofstream(target, std::ios::binary) << earlier;
+    for (bool dos : {false, true}) {
+        SCOPED_TRACE(dos ? "DOS" : "Windows");
+        std::vector<std::string> arguments = {"-q",    "-f",
+                                              "-m",    "none",
+                                              "--sfx", target,
+                                              "-o",    scratch.path("kept.cab"),
+                                              "-r",    scratch.path("big")};
+        if (dos) {
+            arguments.push_back("--sfx-dos");
+        }
+        EXPECT_EQ(run(arguments), 1);
+        EXPECT_NE(err.find("system error 112"), std::string::npos) << err;
+        EXPECT_EQ(folderState(small), (std::map<std::string, std::string>{{"setup.exe", earlier}}));
+    }
+}
+
+// The cabinet is copied into the image in pieces: a build succeeds under an address
+// space limit well below the cabinet's size, and holds the cabinet whole.
+TEST_F(KcabSfxTest, ABuildUnderAMemoryLimitFarBelowTheCabinetSucceeds) {
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "AddressSanitizer's shadow memory does not fit in a small address space";
+#endif
+    const std::string input = scratch.write("big/r.bin", randomBytes(64 << 20, 13));
+    const std::string command = "ulimit -v 40000; " + shellQuote(KCAB_PATH) + " -q -m none --sfx " +
+                                shellQuote(out) + " " + shellQuote(input) + " 2>" +
+                                shellQuote(scratch.path("err.txt"));
+    int status = std::system(("/bin/sh -c " + shellQuote(command)).c_str());
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
+        << status << readFileBytes(scratch.path("err.txt"));
+    NamedContents packed = packedIn(out, scratch.path("check.cab"));
+    ASSERT_EQ(packed.size(), 1u);
+    EXPECT_EQ(packed[0].first, "r.bin");
+    EXPECT_TRUE(packed[0].second == readFileBytes(input));
+    EXPECT_EQ(outFolder(), std::vector<std::string>{"setup.exe"});
+}
+
+// INT, TERM, HUP, QUIT or PIPE at a random moment of a large build: the run ends with
+// 130 and leaves the earlier .exe byte for byte, or it had already put the new one in
+// place before the signal came. Never anything else in the folder.
+TEST_F(KcabSfxTest, ASignalAtARandomMomentEndsTheRunCleanly) {
+    scratch.write("big/random.bin", randomBytes(40 << 20, 17));
+    std::string big = scratch.path("big");
+    auto start = [&](const std::vector<std::string>& arguments) {
+        pid_t child = ::fork();
+        if (child == 0) {
+            std::vector<char*> argv;
+            argv.push_back(const_cast<char*>(KCAB_PATH));
+            for (const std::string& argument : arguments) {
+                argv.push_back(const_cast<char*>(argument.c_str()));
+            }
+            argv.push_back(nullptr);
+            ::execv(KCAB_PATH, argv.data());
+            ::_exit(127);
+        }
+        return child;
+    };
+    const std::vector<std::string> arguments = {"-q", "-f", "-m", "none", "--sfx", out, "-r", big};
+    auto begun = std::chrono::steady_clock::now();
+    int status = 0;
+    ::waitpid(start(arguments), &status, 0);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    const auto whole = std::chrono::steady_clock::now() - begun;
+
+    std::mt19937 random(std::random_device{}());
+    const int signals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE};
+    for (int round = 0; round < 10; ++round) {
+        const int signal = signals[round % 5];
+        auto delay = std::chrono::duration_cast<std::chrono::microseconds>(whole) *
+                     std::uniform_real_distribution<double>(0.05, 1.0)(random);
+        SCOPED_TRACE("signal " + std::to_string(signal) + " after " +
+                     std::to_string(delay.count()) + " us");
+        const std::string earlier = readFileBytes(out);
+        pid_t child = start(arguments);
+        std::this_thread::sleep_for(delay);
+        struct timespec sent {};
+        ::clock_gettime(CLOCK_REALTIME, &sent);
+        bool running = ::waitpid(child, &status, WNOHANG) == 0;
+        if (running) {
+            ::kill(child, signal);
+            ::waitpid(child, &status, 0);
+        }
+        ASSERT_TRUE(WIFEXITED(status)) << "killed by the signal";
+        std::map<std::string, std::string> state = folderState(scratch.path("out"));
+        ASSERT_EQ(state.size(), 1u) << "only setup.exe is left";
+        if (WEXITSTATUS(status) == 130) {
+            EXPECT_TRUE(state["setup.exe"] == earlier) << "the earlier .exe changed";
+        } else {
+            ASSERT_EQ(WEXITSTATUS(status), 0);
+            // Finished: then the new file took its name before the signal was sent.
+            struct stat placed {};
+            ASSERT_EQ(::stat(out.c_str(), &placed), 0);
+            EXPECT_TRUE(
+                !running || placed.st_ctim.tv_sec < sent.tv_sec ||
+                (placed.st_ctim.tv_sec == sent.tv_sec && placed.st_ctim.tv_nsec <= sent.tv_nsec))
+                << "the signal was ignored";
+            NamedContents packed = packedIn(out, scratch.path("check.cab"));
+            ASSERT_EQ(packed.size(), 1u);
+            EXPECT_TRUE(packed[0].second == readFileBytes(big + "/random.bin"));
+        }
+    }
 }
 
 } // namespace

@@ -1,7 +1,7 @@
 // Files and readers shared by the tests of the resource update.
 #pragma once
 
-#include "platform/ResourceDirectory.h"
+#include "selfextract/ResourceDirectory.h"
 
 #include <cstdint>
 #include <cstdio>

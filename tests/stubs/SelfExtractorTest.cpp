@@ -5,7 +5,7 @@
 #include "WineTest.h"
 #include "platform/FileCopy.h"
 #include "platform/LastError.h"
-#include "platform/ResourceUpdate.h"
+#include "selfextract/ResourceUpdate.h"
 
 #include <algorithm>
 #include <filesystem>

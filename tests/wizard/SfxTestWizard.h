@@ -8,10 +8,10 @@
 #include "SaveDialog.h"
 #include "platform/FileCopy.h"
 #include "platform/Files.h"
-#include "platform/ImageBytes.h"
-#include "platform/PeImage.h"
 #include "platform/ProgramFolder.h"
-#include "platform/ResourceUpdate.h"
+#include "selfextract/ImageBytes.h"
+#include "selfextract/PeImage.h"
+#include "selfextract/ResourceUpdate.h"
 #include "uWCompress.h"
 
 #include <deque>

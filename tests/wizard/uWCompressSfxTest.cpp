@@ -139,42 +139,40 @@ TEST_F(SfxPagesTest, WithoutResourceUpdateTheTargetIsTheDosStubFollowedByTheCabi
               readFileBytes(BuiltStubFolder() + "kstub08.exe") + cabinet);
 }
 
-// Every failed build stops at its step, reports that step's code, and leaves no file
-// that looks like a self-extractor of this build: a file it never wrote keeps its
-// bytes, one it began to write is removed. The lists and "kspool.cab" stay.
-TEST_F(SfxPagesTest, AFailedBuildReportsItsCodeAndLeavesNoSelfExtractorBehind) {
+// Every failed build stops at its step, reports that step's code, and leaves nothing
+// of this build: an earlier file of the target's name keeps its bytes, and no other
+// file appears beside it. The lists and "kspool.cab" stay.
+TEST_F(SfxPagesTest, AFailedBuildReportsItsCodeAndLeavesTheEarlierFileAsItWas) {
     struct Failure {
         const char* what;
         std::function<void()> arrange;
         std::uint32_t code;
-        bool targetUntouched;
     };
     const std::string program = scratch.path("program/");
     const std::vector<Failure> failures = {
         {"kstub16.exe is missing", [&] { std::filesystem::remove(program + "kstub16.exe"); },
-         platform::kErrorFileNotFound, true},
+         platform::kErrorFileNotFound},
         {"kspool.cab is missing after a quietly cancelled run",
-         [&] { std::filesystem::remove(SpoolCabFile); }, platform::kErrorFileNotFound, true},
-        {"the target cannot be read back for the resource update",
+         [&] { std::filesystem::remove(SpoolCabFile); }, platform::kErrorFileNotFound},
+        {"the new file beside the target cannot be opened",
          [&] {
-             platform::injectFault({platform::FileOperation::Open, "out/setup.exe",
+             platform::injectFault({platform::FileOperation::Open, "out/.setup.exe-",
                                     platform::kErrorSharingViolation});
          },
-         platform::kErrorSharingViolation, false},
-        {"the disk fills while the resources are written",
+         platform::kErrorSharingViolation},
+        {"the disk fills while the image is written",
          [&] {
-             // The first write beside the target is the stub's copy; the second, the
-             // image with its new resources.
+             // The first write is the image's head, the next ones the cabinet's pieces.
              platform::injectFault(
-                 {platform::FileOperation::Write, "out/.kp-", platform::kErrorDiskFull, 1});
+                 {platform::FileOperation::Write, "out/.setup.exe-", platform::kErrorDiskFull, 1});
          },
-         platform::kErrorDiskFull, false},
+         platform::kErrorDiskFull},
         {"kstub08.exe is missing in the DOS-based way",
          [&] {
              platform::setResourceUpdateAvailable(false);
              std::filesystem::remove(program + "kstub08.exe");
          },
-         platform::kErrorFileNotFound, false},
+         platform::kErrorFileNotFound},
     };
     wizard().lTree->addItem(QString::fromStdString(tree));
     wizard().lFiles->addItem(QString::fromStdString(tree + "readme.txt"));
@@ -204,11 +202,10 @@ TEST_F(SfxPagesTest, AFailedBuildReportsItsCodeAndLeavesNoSelfExtractorBehind) {
         EXPECT_TRUE(wizard().wnext->isEnabled());
         EXPECT_TRUE(wizard().wcancel->isEnabled());
         EXPECT_EQ(platform::fileExists(SpoolCabFile), cabinetThere);
-        if (failure.targetUntouched) {
-            EXPECT_EQ(readFileBytes(out + "setup.exe"), older);
-        } else {
-            EXPECT_FALSE(platform::fileExists(out + "setup.exe"));
-        }
+        EXPECT_EQ(readFileBytes(out + "setup.exe"), older);
+        EXPECT_EQ(std::distance(std::filesystem::directory_iterator(out),
+                                std::filesystem::directory_iterator()),
+                  1);
         EXPECT_EQ(wizard().lTree->count(), 1);
         EXPECT_EQ(wizard().lFiles->count(), 1);
     }

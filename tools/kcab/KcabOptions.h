@@ -31,6 +31,12 @@ struct KcabOptions {
     std::int32_t folderSize = 2 * 1024 * 1024;
     std::int32_t cabinetSize = 2147483647;
     StoredPaths storedPaths = StoredPaths::Relative;
+    // Set for a self-extractor rather than parsed: other files the run writes, never
+    // packed; the job must fit in one cabinet; the cabinet is only a step on the way
+    // (no summary names it).
+    std::vector<std::string> ownFiles;
+    bool singleCabinet = false;
+    bool cabinetIsStep = false;
 };
 
 // Fills `options` from the arguments after the program name; false with `error` set

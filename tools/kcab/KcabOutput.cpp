@@ -101,18 +101,17 @@ std::vector<std::string> earlierKcabSet(const std::string& output) {
     return members;
 }
 
-bool checkKcabOutput(const std::string& output, const KcabEntries& entries, std::string& error) {
-    if (!checkFolder(folderPart(output), error) || !checkOutputKind(output, error)) {
-        return false;
-    }
+// False when a file given by name is one of `replaced`; folders and masks reaching an
+// output are left out by the walk.
+static bool checkNoInputReplaced(const std::vector<std::string>& replaced,
+                                 const KcabEntries& entries, const char* what, std::string& error) {
     std::vector<FileIdentity> outputs;
-    for (const std::string& member : earlierKcabSet(output)) {
+    for (const std::string& file : replaced) {
         FileIdentity identity;
-        if (identityOf(member, identity)) {
+        if (identityOf(file, identity)) {
             outputs.push_back(identity);
         }
     }
-    // Files given by name; folders and masks reaching an output are left out by the walk.
     for (const std::string& input : entries.addFiles) {
         FileIdentity identity;
         if (input.find_first_of("*?") != std::string::npos || !identityOf(input, identity)) {
@@ -120,12 +119,22 @@ bool checkKcabOutput(const std::string& output, const KcabEntries& entries, std:
         }
         for (const FileIdentity& written : outputs) {
             if (written == identity) {
-                error = shown(input) + ": is both an input and a cabinet this run replaces";
+                error = shown(input) + ": is both an input and " + what + " this run replaces";
                 return false;
             }
         }
     }
     return true;
+}
+
+bool checkKcabOutput(const std::string& output, const KcabEntries& entries, std::string& error) {
+    return checkFolder(folderPart(output), error) && checkOutputKind(output, error) &&
+           checkNoInputReplaced(earlierKcabSet(output), entries, "a cabinet", error);
+}
+
+bool checkKcabFile(const std::string& path, const KcabEntries& entries, std::string& error) {
+    return checkFolder(folderPart(path), error) && checkOutputKind(path, error) &&
+           checkNoInputReplaced({path}, entries, "a file", error);
 }
 
 std::vector<std::string> removeStaleKcabMembers(const std::string& output, int written) {

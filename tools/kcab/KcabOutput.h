@@ -23,6 +23,10 @@ std::vector<std::string> earlierKcabSet(const std::string& output);
 // the earlier set (compared by device and inode).
 bool checkKcabOutput(const std::string& output, const KcabEntries& entries, std::string& error);
 
+// The same checks for another file the run writes (the self-extractor): its folder,
+// what lies under its name, and that no PATH given names it.
+bool checkKcabFile(const std::string& path, const KcabEntries& entries, std::string& error);
+
 // Removes the members of an earlier set numbered above `written`, but only files that
 // start like a cabinet; returns the paths removed.
 std::vector<std::string> removeStaleKcabMembers(const std::string& output, int written);

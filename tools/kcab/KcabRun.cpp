@@ -68,7 +68,9 @@ public:
         cab.setAddFiles(entries.addFiles);
         cab.setRecurseFiles(entries.recurseFiles);
         cab.setReplace(options.replace);
-        cab.setExcludedFiles(earlierKcabSet(options.output));
+        std::vector<std::string> excluded = earlierKcabSet(options.output);
+        excluded.insert(excluded.end(), options.ownFiles.begin(), options.ownFiles.end());
+        cab.setExcludedFiles(excluded);
         cab.OnMajorStatus = [this](tkFwCAB*, const std::string&, int percent, bool& abort) {
             onMajorStatus(percent, abort);
         };
@@ -136,7 +138,7 @@ public:
             err << "kcab: warning: " << shown(options.output)
                 << ": no files packed; most extractors refuse an empty cabinet\n";
         }
-        if (!options.quiet) {
+        if (!options.quiet && !options.cabinetIsStep) {
             printSummary(stale);
         }
         return kKcabWritten;
@@ -168,6 +170,13 @@ private:
     void onNextCabinet(std::string& cabName, int cabNo, bool& abort) {
         std::string path = kcabSetMember(options.output, cabNo);
         std::string problem;
+        if (options.singleCabinet) {
+            progress.clear();
+            err << "kcab: the job does not fit in one cabinet, and a self-extractor holds one\n";
+            failed = true;
+            abort = true;
+            return;
+        }
         struct stat status {};
         if (::lstat(path.c_str(), &status) == 0) {
             if (!S_ISREG(status.st_mode)) {
@@ -365,9 +374,15 @@ int RunKcab(const std::vector<std::string>& arguments, std::ostream& out, std::o
         err << "kcab: " << escapedForTerminal(error) << '\n';
         return kKcabUsage;
     }
-    if (!checkKcabOutput(options.output, entries, error)) {
+    if (!checkKcabOutput(options.output, entries, error) ||
+        (sfx.requested() && !checkKcabFile(sfx.output, entries, error))) {
         err << "kcab: " << error << '\n';
         return kKcabUsage;
+    }
+    if (sfx.requested()) {
+        options.ownFiles.push_back(sfx.output);
+        options.singleCabinet = true;
+        options.cabinetIsStep = !sfx.staging.empty();
     }
     for (const std::string& warning : entries.warnings) {
         err << "kcab: warning: " << escapedForTerminal(warning) << '\n';
@@ -375,7 +390,7 @@ int RunKcab(const std::vector<std::string>& arguments, std::ostream& out, std::o
     KcabJob job(options, entries, out, err, terminal, interrupt);
     int status = job.run();
     if (sfx.requested()) {
-        status = kp::finishKcabSfx(sfx, options.output, status, options.quiet, out, err);
+        status = kp::finishKcabSfx(sfx, options.output, status, options.quiet, out, err, interrupt);
     }
     return status;
 }

@@ -1,15 +1,12 @@
 #include "KcabSfx.h"
 
 #include "KcabRun.h"
-#include "cab_format.h"
-#include "platform/FileCopy.h"
 #include "platform/Files.h"
 #include "platform/LastError.h"
 #include "platform/ProgramFolder.h"
-#include "platform/ResourceUpdate.h"
 #include "platform/TempFiles.h"
 #include "platform/TextEncoding.h"
-#include "platform/WholeFiles.h"
+#include "selfextract/SelfExtractor.h"
 
 #include <cstdint>
 #include <limits>
@@ -37,55 +34,12 @@ A self-extractor holds one cabinet: --cabinet-size cannot be used with --sfx.
 
 namespace {
 
-constexpr const char* kWindowsStub = "kstub16.exe";
-constexpr const char* kDosStub = "kstub08.exe";
-
 std::string systemErrorText(std::uint32_t code) {
     return "system error " + std::to_string(code) + ": " + systemErrorMessage(code);
 }
 
-bool isSetMember(const std::vector<std::uint8_t>& cabinet) {
-    return cabinet.size() > cab::cfheader::kFlags + 1 &&
-           (cab::getU16(&cabinet[cab::cfheader::kFlags]) &
-            (cab::kFlagNextCabinet | cab::kFlagPrevCabinet)) != 0;
-}
-
-// The stub copied, then the two resources written into the copy; the code of the
-// first step that failed is the last error.
-void buildWindowsSelfExtractor(const std::string& stub, const std::string& target,
-                               const std::vector<std::uint8_t>& cabinet,
-                               const std::string& prompt) {
-    if (!copyFile(stub, target, false)) {
-        return;
-    }
-    ResourceUpdateHandle update = beginUpdateResource(target, false);
-    if (update == kNoResourceUpdate) {
-        return;
-    }
-    std::string text = utf8ToWindows1252(prompt);
-    bool written = updateResource(update, kResourceTypeRcData, "CABINET", kLanguageEnglishNeutral,
-                                  cabinet.data(), static_cast<std::uint32_t>(cabinet.size())) &&
-                   updateResource(update, kResourceTypeRcData, "UPROMPT", kLanguageEnglishNeutral,
-                                  text.c_str(), static_cast<std::uint32_t>(text.size() + 1));
-    if (!written) {
-        std::uint32_t failure = lastError();
-        endUpdateResource(update, true);
-        setLastError(failure);
-        return;
-    }
-    endUpdateResource(update, false);
-}
-
-void buildDosSelfExtractor(const std::string& stub, const std::string& target,
-                           const std::vector<std::uint8_t>& cabinet) {
-    std::vector<std::uint8_t> stubBytes;
-    if (!readWholeFile(stub, stubBytes)) {
-        return;
-    }
-    replaceWholeFile(target, 0755, [&](FileHandle out) {
-        return writeAll(out, stubBytes.data(), stubBytes.size()) &&
-               writeAll(out, cabinet.data(), cabinet.size());
-    });
+std::string shown(const std::string& path) {
+    return escapedForTerminal(path);
 }
 
 } // namespace
@@ -158,8 +112,11 @@ std::string stagingCabinetFor(KcabSfxOptions& sfx) {
 }
 
 bool admitKcabSfx(KcabSfxOptions& sfx, bool replace, std::int32_t cabinetSize, std::string& error) {
+    sfx.replace = replace;
     if (sfx.stub.empty()) {
-        sfx.stub = programFolder() + (sfx.dos ? kDosStub : kWindowsStub);
+        sfx.stub =
+            programFolder() + selfextract::stubFileName(sfx.dos ? selfextract::SfxLayout::Dos
+                                                                : selfextract::SfxLayout::Windows);
     }
     if (!fileExists(sfx.stub)) {
         error = sfx.stub + ": no such stub (build the stubs, or name one with --stub)";
@@ -186,9 +143,13 @@ bool admitKcabSfx(KcabSfxOptions& sfx, bool replace, std::int32_t cabinetSize, s
 }
 
 int finishKcabSfx(const KcabSfxOptions& sfx, const std::string& cabinet, int status, bool quiet,
-                  std::ostream& out, std::ostream& err) {
+                  std::ostream& out, std::ostream& err, const std::atomic<bool>& interrupt) {
+    if (status == kKcabWritten && interrupt.load()) {
+        err << "kcab: interrupted; no self-extractor written\n";
+        status = kKcabInterrupted;
+    }
     if (status == kKcabWritten) {
-        status = buildKcabSelfExtractor(sfx, cabinet, quiet, out, err);
+        status = buildKcabSelfExtractor(sfx, cabinet, quiet, out, err, interrupt);
     }
     if (!sfx.staging.empty()) {
         deleteFile(sfx.staging);
@@ -197,49 +158,43 @@ int finishKcabSfx(const KcabSfxOptions& sfx, const std::string& cabinet, int sta
 }
 
 int buildKcabSelfExtractor(const KcabSfxOptions& sfx, const std::string& cabinet, bool quiet,
-                           std::ostream& out, std::ostream& err) {
-    std::vector<std::uint8_t> bytes;
-    if (!readWholeFile(cabinet, bytes)) {
-        err << "kcab: " << cabinet << ": cannot be read back (" << systemErrorText(lastError())
-            << ")\n";
-        return kKcabNotWritten;
+                           std::ostream& out, std::ostream& err,
+                           const std::atomic<bool>& interrupt) {
+    using namespace selfextract;
+    SfxRequest request;
+    request.layout = sfx.dos ? SfxLayout::Dos : SfxLayout::Windows;
+    request.stub = sfx.stub;
+    request.cabinet = cabinet;
+    request.prompt = sfx.prompt;
+    request.target = sfx.output;
+    request.replace = sfx.replace;
+    request.keepGoing = [&interrupt] { return !interrupt.load(); };
+    SfxResult result = writeSelfExtractor(request);
+    if (result.code == kErrorCallNotImplemented && request.layout == SfxLayout::Windows) {
+        err << "kcab: resource update is not available; making the DOS-based self-extractor "
+               "instead\n";
+        request.layout = SfxLayout::Dos;
+        request.stub = programFolder() + stubFileName(SfxLayout::Dos);
+        result = writeSelfExtractor(request);
     }
-    if (isSetMember(bytes)) {
-        err << "kcab: " << sfx.output
-            << ": not built: the job did not fit in one cabinet, and a self-extractor holds one\n";
-        return kKcabNotWritten;
+    if (result.interrupted) {
+        err << "kcab: interrupted; no self-extractor written\n";
+        return kKcabInterrupted;
     }
-    std::string stub = sfx.stub;
-    bool dos = sfx.dos;
-    if (!dos) {
-        buildWindowsSelfExtractor(stub, sfx.output, bytes, sfx.prompt);
-        if (lastError() == kErrorCallNotImplemented) {
-            err << "kcab: resource update is not available; making the DOS-based self-extractor "
-                   "instead\n";
-            dos = true;
-            stub = programFolder() + kDosStub;
+    if (result.code != kErrorSuccess) {
+        err << "kcab: " << shown(sfx.output) << ": self-extractor not built";
+        if (result.failedPath == request.stub) {
+            err << " from " << shown(request.stub);
+        } else if (!result.failedPath.empty() && result.failedPath != sfx.output) {
+            err << ": " << shown(result.failedPath);
         }
-    }
-    if (dos) {
-        buildDosSelfExtractor(stub, sfx.output, bytes);
-    }
-    std::uint32_t outcome = lastError();
-    if (outcome != kErrorSuccess) {
-        deleteFile(sfx.output);
-        err << "kcab: " << sfx.output << ": self-extractor not built from " << stub << " ("
-            << systemErrorText(outcome) << ")\n";
+        err << " (" << systemErrorText(result.code) << ")\n";
         return kKcabNotWritten;
     }
     if (!quiet) {
-        FileInformation information;
-        FileHandle handle = openFile(sfx.output, FileAccess::Read, FileDisposition::OpenExisting);
-        if (handle != kInvalidHandle && fileInformation(handle, information)) {
-            out << "kcab: wrote " << sfx.output << " (" << (dos ? "DOS-based, " : "")
-                << information.size << " bytes)\n";
-        }
-        if (handle != kInvalidHandle) {
-            closeFile(handle);
-        }
+        out << "kcab: wrote " << shown(sfx.output) << " ("
+            << (request.layout == SfxLayout::Dos ? "DOS-based, " : "") << result.size
+            << " bytes)\n";
     }
     return kKcabWritten;
 }

@@ -3,6 +3,7 @@
 // as resources), or the DOS-based layout (kstub08.exe followed by the cabinet).
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <ostream>
 #include <string>
@@ -15,7 +16,8 @@ struct KcabSfxOptions {
     std::string prompt = "Remove files from cabinet?";
     std::string stub; // empty: the stub that lies beside kcab (admitKcabSfx fills it in)
     bool dos = false;
-    std::string staging; // the cabinet made only on the way to the self-extractor, if any
+    std::string staging;  // the cabinet made only on the way to the self-extractor, if any
+    bool replace = false; // -f: an existing OUT.exe is replaced
 
     bool requested() const { return !output.empty(); }
 };
@@ -44,11 +46,13 @@ bool admitKcabSfx(KcabSfxOptions& sfx, bool replace, std::int32_t cabinetSize, s
 // After the cabinet run that ended with `status`: builds the self-extractor from
 // `cabinet` if the run succeeded, removes a staging cabinet, and returns the status.
 int finishKcabSfx(const KcabSfxOptions& sfx, const std::string& cabinet, int status, bool quiet,
-                  std::ostream& out, std::ostream& err);
+                  std::ostream& out, std::ostream& err, const std::atomic<bool>& interrupt);
 
 // Turns the finished single cabinet at `cabinet` into the self-extractor `sfx.output`
-// (an absolute path). Returns kcab's exit status; on failure no self-extractor is left.
+// (an absolute path). Returns kcab's exit status; on failure or when `interrupt` is
+// set meanwhile, an earlier OUT.exe is left as it was and nothing of the build.
 int buildKcabSelfExtractor(const KcabSfxOptions& sfx, const std::string& cabinet, bool quiet,
-                           std::ostream& out, std::ostream& err);
+                           std::ostream& out, std::ostream& err,
+                           const std::atomic<bool>& interrupt);
 
 } // namespace kp

@@ -1,9 +1,9 @@
-#include "platform/ResourceUpdate.h"
+#include "selfextract/ResourceUpdate.h"
 
 #include "platform/LastError.h"
-#include "platform/PeImage.h"
 #include "platform/TextEncoding.h"
 #include "platform/WholeFiles.h"
+#include "selfextract/PeImage.h"
 
 #include <atomic>
 #include <memory>

@@ -1,4 +1,4 @@
-#include "platform/PeImage.h"
+#include "selfextract/PeImage.h"
 
 #include "platform/LastError.h"
 
@@ -204,8 +204,9 @@ std::vector<Resource> readPeResources(ImageBytes file, const PeLayout& layout) {
         file.size());
 }
 
-std::vector<std::uint8_t> rebuildPeImage(ImageBytes file, const PeLayout& layout,
-                                         const std::vector<Resource>& resources) {
+PeImagePlan planPeImage(ImageBytes file, const PeLayout& layout,
+                        const std::vector<Resource>& resources, const Resource* streamed,
+                        std::uint64_t streamedSize) {
     if (layout.dataDirectoryCount <= kDirectoryResource) {
         throw ImageError(kErrorNotSupported, "no resource directory entry");
     }
@@ -269,13 +270,14 @@ std::vector<std::uint8_t> rebuildPeImage(ImageBytes file, const PeLayout& layout
     const std::uint64_t overlaySize =
         file.size() - std::min<std::uint64_t>(overlayStart, file.size()) - (cutTo - cutFrom);
 
-    std::vector<std::uint8_t> out;
+    PeImagePlan plan;
+    std::vector<std::uint8_t>& out = plan.head;
     copyRange(out, file, 0, std::min({rawStart, overlayStart, std::uint64_t{file.size()}}));
     out.resize(rawStart, 0);
     // Room for the padding and the overlay too, so that the section is copied once.
-    const std::uint64_t sectionSize =
-        appendResourceDirectory(resources, static_cast<std::uint32_t>(virtualStart), out,
-                                layout.fileAlignment + overlaySize);
+    const std::uint64_t sectionSize = appendStreamedResourceDirectory(
+        resources, static_cast<std::uint32_t>(virtualStart), out, streamed, streamedSize,
+        streamed ? 0 : layout.fileAlignment + overlaySize);
     const std::uint64_t rawSize = alignUp(sectionSize, layout.fileAlignment);
     const std::uint64_t sizeOfImage = alignUp(virtualStart + sectionSize, layout.sectionAlignment);
     if (sizeOfImage > std::numeric_limits<std::uint32_t>::max() ||
@@ -283,9 +285,12 @@ std::vector<std::uint8_t> rebuildPeImage(ImageBytes file, const PeLayout& layout
         throw ImageError(kErrorFileTooLarge, "image too large");
     }
     const std::uint64_t newOverlay = rawStart + rawSize;
-    out.resize(newOverlay, 0);
-    copyRange(out, file, std::min<std::uint64_t>(overlayStart, file.size()), cutFrom);
-    copyRange(out, file, cutTo, file.size());
+    // Behind streamed data, the padding and the overlay go to the tail.
+    std::vector<std::uint8_t>& after = streamed ? plan.tail : out;
+    plan.streamedSize = streamed ? streamedSize : 0;
+    after.resize(after.size() + (newOverlay - rawStart - sectionSize), 0);
+    copyRange(after, file, std::min<std::uint64_t>(overlayStart, file.size()), cutFrom);
+    copyRange(after, file, cutTo, file.size());
 
     // The headers describe the new layout.
     const std::uint32_t coff = layout.coffHeader;
@@ -338,9 +343,41 @@ std::vector<std::uint8_t> rebuildPeImage(ImageBytes file, const PeLayout& layout
         setDirectory(kDirectoryBoundImport, 0, 0); // overwritten by the new section header
     }
 
-    put32(out, optional + kOptCheckSum,
-          peChecksum(out.data(), out.size(), optional + kOptCheckSum));
-    return out;
+    plan.checksumField = optional + kOptCheckSum;
+    put32(out, plan.checksumField, 0);
+    return plan;
+}
+
+std::vector<std::uint8_t> rebuildPeImage(ImageBytes file, const PeLayout& layout,
+                                         const std::vector<Resource>& resources) {
+    PeImagePlan plan = planPeImage(file, layout, resources);
+    std::vector<std::uint8_t>& out = plan.head;
+    put32(out, plan.checksumField, peChecksum(out.data(), out.size(), plan.checksumField));
+    return std::move(out);
+}
+
+void PeChecksum::add(const std::uint8_t* bytes, std::size_t size) {
+    std::size_t i = 0;
+    if (odd && size > 0) {
+        sum += std::uint64_t{bytes[0]} << 8;
+        i = 1;
+    }
+    for (; i + 1 < size; i += 2) {
+        sum += bytes[i] | static_cast<std::uint32_t>(bytes[i + 1]) << 8;
+    }
+    if (i < size) {
+        sum += bytes[i];
+    }
+    total += size;
+    odd = (total & 1) != 0;
+}
+
+std::uint32_t PeChecksum::value() const {
+    std::uint64_t folded = sum;
+    while (folded >> 16) {
+        folded = (folded & 0xFFFF) + (folded >> 16);
+    }
+    return static_cast<std::uint32_t>(folded + total);
 }
 
 std::uint32_t peChecksum(const std::uint8_t* bytes, std::size_t size, std::size_t checksumField) {

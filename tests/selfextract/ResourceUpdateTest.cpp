@@ -1,11 +1,11 @@
 // The resource update against pefile and wrestool, readers we did not write.
-#include "platform/ResourceUpdate.h"
+#include "selfextract/ResourceUpdate.h"
 #include "PeTestFiles.h"
 #include "ScratchFolder.h"
 #include "SyntheticPe.h"
 #include "platform/FaultInjection.h"
 #include "platform/LastError.h"
-#include "platform/PeImage.h"
+#include "selfextract/PeImage.h"
 
 #include <algorithm>
 #include <gtest/gtest.h>

@@ -1,4 +1,4 @@
-#include "platform/ResourceDirectory.h"
+#include "selfextract/ResourceDirectory.h"
 
 #include "platform/LastError.h"
 
@@ -174,14 +174,17 @@ class TreeWriter {
 public:
     // Appends the section to `out`, whose present end is where the section starts.
     TreeWriter(const std::vector<TypeNode>& types, std::uint32_t sectionRva,
-               std::vector<std::uint8_t>& out, std::uint64_t spareAfter)
-        : types(types), sectionRva(sectionRva), out(out), base(out.size()), spareAfter(spareAfter) {
-    }
+               std::vector<std::uint8_t>& out, std::uint64_t spareAfter,
+               const Resource* streamed = nullptr, std::uint64_t streamedSize = 0)
+        : types(types), sectionRva(sectionRva), out(out), base(out.size()), spareAfter(spareAfter),
+          streamed(streamed), streamedSize(streamedSize) {}
 
-    std::size_t write() {
+    // The section's size; `out` holds all of it but a streamed resource's data.
+    std::uint64_t write() {
         layOut();
-        out.reserve(base + static_cast<std::size_t>(totalSize + spareAfter));
-        out.resize(base + static_cast<std::size_t>(totalSize), 0);
+        const std::uint64_t held = streamed ? streamedAt : totalSize;
+        out.reserve(base + static_cast<std::size_t>(held + spareAfter));
+        out.resize(base + static_cast<std::size_t>(held), 0);
         std::uint64_t nameTable = rootSize;
         std::uint64_t languageTable = rootSize + nameTablesSize;
         writeTableHeader(0, types);
@@ -197,7 +200,7 @@ public:
             }
             nameTable += tableSize(types[t].names.size());
         }
-        return static_cast<std::size_t>(totalSize);
+        return totalSize;
     }
 
 private:
@@ -230,9 +233,17 @@ private:
         for (const TypeNode& type : types) {
             for (const NameNode& name : type.names) {
                 for (const Resource* leaf : name.languages) {
-                    totalSize = alignUp(totalSize, kDataAlignment) + leaf->data.size();
+                    if (leaf != streamed) {
+                        totalSize = alignUp(totalSize, kDataAlignment) + leaf->data.size();
+                    }
                 }
             }
+        }
+        // Data written by the caller after the rest lies last, so that nothing of the
+        // section follows it.
+        if (streamed) {
+            streamedAt = alignUp(totalSize, kDataAlignment);
+            totalSize = streamedAt + streamedSize;
         }
         if (nextData > kHighBit ||
             sectionRva + totalSize > std::numeric_limits<std::uint32_t>::max()) {
@@ -281,6 +292,14 @@ private:
             std::size_t entry = offset + kTableHeaderSize + kEntrySize * i;
             put32(out, base + entry, leaf.language);
             put32(out, base + entry + 4, static_cast<std::uint32_t>(nextDataEntry));
+            if (&leaf == streamed) {
+                put32(out, base + nextDataEntry,
+                      static_cast<std::uint32_t>(sectionRva + streamedAt));
+                put32(out, base + nextDataEntry + 4, static_cast<std::uint32_t>(streamedSize));
+                put32(out, base + nextDataEntry + 8, leaf.codePage);
+                nextDataEntry += kDataEntrySize;
+                continue;
+            }
             nextData = alignUp(nextData, kDataAlignment);
             put32(out, base + nextDataEntry, static_cast<std::uint32_t>(sectionRva + nextData));
             put32(out, base + nextDataEntry + 4, static_cast<std::uint32_t>(leaf.data.size()));
@@ -304,6 +323,9 @@ private:
     std::vector<std::uint8_t>& out;
     std::size_t base;
     std::uint64_t spareAfter;
+    const Resource* streamed;
+    std::uint64_t streamedSize;
+    std::uint64_t streamedAt = 0; // from the section's start
 };
 
 } // namespace
@@ -342,7 +364,19 @@ std::size_t appendResourceDirectory(const std::vector<Resource>& resources,
                                     std::uint32_t sectionRva, std::vector<std::uint8_t>& out,
                                     std::uint64_t spareAfter) {
     std::vector<TypeNode> types = buildTree(resources);
-    return TreeWriter(types, sectionRva, out, spareAfter).write();
+    return static_cast<std::size_t>(TreeWriter(types, sectionRva, out, spareAfter).write());
+}
+
+std::uint64_t appendStreamedResourceDirectory(const std::vector<Resource>& resources,
+                                              std::uint32_t sectionRva,
+                                              std::vector<std::uint8_t>& out,
+                                              const Resource* streamed, std::uint64_t streamedSize,
+                                              std::uint64_t spareAfter) {
+    if (streamedSize > std::numeric_limits<std::uint32_t>::max()) {
+        throw ImageError(kErrorFileTooLarge, "resource too large for an image");
+    }
+    std::vector<TypeNode> types = buildTree(resources);
+    return TreeWriter(types, sectionRva, out, spareAfter, streamed, streamedSize).write();
 }
 
 std::vector<std::uint8_t> writeResourceDirectory(const std::vector<Resource>& resources,

@@ -4,7 +4,7 @@
 // safety net beside the libFuzzer target.
 #include "PeTestFiles.h"
 #include "SyntheticPe.h"
-#include "platform/PeImage.h"
+#include "selfextract/PeImage.h"
 
 #include <filesystem>
 #include <gtest/gtest.h>

@@ -2,8 +2,8 @@
 // resource update reads and rewrites: headers, section table, data directories.
 #pragma once
 
-#include "platform/ImageBytes.h"
-#include "platform/ResourceDirectory.h"
+#include "selfextract/ImageBytes.h"
+#include "selfextract/ResourceDirectory.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -64,6 +64,36 @@ std::vector<Resource> readPeResources(ImageBytes file, const PeLayout& layout);
 // after the last section is kept behind the new one.
 std::vector<std::uint8_t> rebuildPeImage(ImageBytes file, const PeLayout& layout,
                                          const std::vector<Resource>& resources);
+
+// An image laid out as rebuildPeImage lays it out, in parts for a writer that streams
+// the data of one resource: `head`, then the `streamedSize` bytes of that resource,
+// then `tail`. The checksum field (at `checksumField`, inside the head) is left zero.
+struct PeImagePlan {
+    std::vector<std::uint8_t> head;
+    std::uint64_t streamedSize = 0;
+    std::vector<std::uint8_t> tail;
+    std::size_t checksumField = 0;
+};
+
+// `streamed`, when not null, is the element of `resources` whose data the caller
+// writes (its own `data` is not used): `streamedSize` bytes, last in the section. With
+// none, `head` is the whole image.
+PeImagePlan planPeImage(ImageBytes file, const PeLayout& layout,
+                        const std::vector<Resource>& resources, const Resource* streamed = nullptr,
+                        std::uint64_t streamedSize = 0);
+
+// The image checksum summed piece by piece over a file written front to back; the
+// checksum field itself must be zero in what is added.
+class PeChecksum {
+public:
+    void add(const std::uint8_t* bytes, std::size_t size);
+    std::uint32_t value() const;
+
+private:
+    std::uint64_t sum = 0; // unfolded: 2^47 words cannot overflow it
+    std::uint64_t total = 0;
+    bool odd = false; // the next byte is the high half of a word
+};
 
 // The image checksum over `size` bytes, the 4 bytes at `checksumField` counted as zero.
 std::uint32_t peChecksum(const std::uint8_t* bytes, std::size_t size, std::size_t checksumField);

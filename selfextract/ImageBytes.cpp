@@ -1,4 +1,4 @@
-#include "platform/ImageBytes.h"
+#include "selfextract/ImageBytes.h"
 
 #include "platform/LastError.h"
 

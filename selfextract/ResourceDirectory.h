@@ -3,7 +3,7 @@
 // anew in the order the loader's binary search expects.
 #pragma once
 
-#include "platform/ImageBytes.h"
+#include "selfextract/ImageBytes.h"
 
 #include <cstdint>
 #include <functional>
@@ -64,5 +64,15 @@ std::vector<std::uint8_t> writeResourceDirectory(const std::vector<Resource>& re
 std::size_t appendResourceDirectory(const std::vector<Resource>& resources,
                                     std::uint32_t sectionRva, std::vector<std::uint8_t>& out,
                                     std::uint64_t spareAfter = 0);
+
+// The same with the data of `streamed` (an element of `resources`, whose own `data` is
+// not used) left to the caller: it is `streamedSize` bytes placed last in the section,
+// and `out` ends where they begin. Returns the whole section's size, those bytes
+// included.
+std::uint64_t appendStreamedResourceDirectory(const std::vector<Resource>& resources,
+                                              std::uint32_t sectionRva,
+                                              std::vector<std::uint8_t>& out,
+                                              const Resource* streamed, std::uint64_t streamedSize,
+                                              std::uint64_t spareAfter = 0);
 
 } // namespace kp::platform

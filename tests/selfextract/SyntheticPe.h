@@ -2,9 +2,9 @@
 // for tests that need executables of a chosen shape without a cross compiler.
 #pragma once
 
-#include "platform/ImageBytes.h"
-#include "platform/PeImage.h"
-#include "platform/ResourceDirectory.h"
+#include "selfextract/ImageBytes.h"
+#include "selfextract/PeImage.h"
+#include "selfextract/ResourceDirectory.h"
 
 #include <cstdint>
 #include <string>
