@@ -9,6 +9,12 @@
  *
  * Exit codes: 0 every file extracted, 1 cancelled by the user, 2 some files not
  * extracted, 3 no cabinet or a damaged one, 4 bad command line.
+ *
+ * No file ever stands half-written under its own name: each is written under a
+ * temporary name beside its place and takes its name when the cabinet library is
+ * done with it and its size is the one the cabinet records. Wine's library reports
+ * a file as finished even after its data failed to decompress, so the size is what
+ * tells a whole file from a truncated one.
  */
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h> /* first: the headers below build on its types */
@@ -33,13 +39,25 @@ enum {
 static const WCHAR TITLE[] = L"Self-Extracting Cabinet";
 static const WCHAR DEFAULT_PROMPT[] = L"Remove files from cabinet?";
 
+/* A file written whole under its temporary name, waiting for its own. The run
+ * names them all at its end, so that nothing of it stands under a final name while
+ * the library may still fail. */
+typedef struct Written {
+    struct Written* next;
+    USHORT attributes;
+    WCHAR* name; /* the final path; both strings live in this block */
+    WCHAR temp[];
+} Written;
+
 /* An FDI file handle: the cabinet in memory, or a file being extracted. */
 typedef struct {
     const BYTE* data;
     DWORD size;
     DWORD position;
     HANDLE file;
-    WCHAR* path;
+    Written* entry;
+    DWORD expected; /* the size the cabinet records */
+    DWORD written;
 } Stream;
 
 static struct {
@@ -50,9 +68,10 @@ static struct {
     int extracted;
     int failed;
     WCHAR failures[4096];
+    Written* written; /* in the order the files came */
+    Written** writtenTail;
+    DWORD tempCount;
 } job;
-
-static WCHAR pathBuffer[LONG_PATH];
 
 static void* heapAlloc(SIZE_T size) {
     return HeapAlloc(GetProcessHeap(), 0, size);
@@ -131,28 +150,41 @@ static BOOL componentIsUnsafe(const WCHAR* start, size_t length) {
     return FALSE;
 }
 
-/* A stored name may only name a place inside the destination: no root, no drive,
- * no stream, no parent or current-folder step, no device. */
-static BOOL nameIsSafe(const WCHAR* name) {
+static const WCHAR OUTSIDE[] = L"refused: it would be written outside the destination folder";
+static const WCHAR TRAILING[] =
+    L"refused: Windows drops a trailing dot or space, so it would take another name";
+
+/* Why a stored name cannot be written as it stands, or NULL when it can. It may
+ * only name a place inside the destination: no root, no drive, no stream, no parent
+ * or current-folder step, no device; and every component must keep its name on
+ * Windows, which strips trailing dots and spaces ("a.txt." would become "a.txt"). */
+static const WCHAR* nameProblem(const WCHAR* name) {
     const WCHAR *p, *component = name;
     if (!*name || isSeparator(name[0]))
-        return FALSE;
+        return OUTSIDE;
     for (p = name;; p++) {
         if (*p == L':' || (*p && *p < 0x20))
-            return FALSE;
+            return OUTSIDE;
         if (!*p || isSeparator(*p)) {
             if (componentIsUnsafe(component, (size_t)(p - component)))
-                return FALSE;
+                return OUTSIDE;
+            if (p[-1] == L'.' || p[-1] == L' ')
+                return TRAILING;
             if (!*p)
-                return TRUE;
+                return NULL;
             component = p + 1;
         }
     }
 }
 
-/* Names extracted so far in this run, letter case folded: a Linux folder can hold
- * "Index.html" and "index.html", a Windows folder only one of them, and the second
- * must not silently replace the first. An open-addressing set of upper-case names. */
+/* Windows' own upper-case table, the one its file systems and CompareStringOrdinal
+ * compare names by (not the user's locale, which CharUpper follows). */
+__declspec(dllimport) WCHAR NTAPI RtlUpcaseUnicodeChar(WCHAR c);
+
+/* Names extracted so far in this run: a Linux folder can hold "Index.html" and
+ * "index.html", or "É.txt" and "é.txt", a Windows folder only one of each
+ * pair, and the second must not silently replace the first. An open-addressing set,
+ * hashed on Windows' upper case so that names Windows takes for one meet. */
 static struct {
     WCHAR** slots;
     DWORD capacity;
@@ -162,22 +194,22 @@ static struct {
 static DWORD hashName(const WCHAR* name) {
     DWORD hash = 2166136261u;
     while (*name)
-        hash = (hash ^ *name++) * 16777619u;
+        hash = (hash ^ RtlUpcaseUnicodeChar(*name++)) * 16777619u;
     return hash;
 }
 
-static void placeName(WCHAR** slots, DWORD capacity, WCHAR* folded) {
-    DWORD i = hashName(folded) & (capacity - 1);
+static void placeName(WCHAR** slots, DWORD capacity, WCHAR* name) {
+    DWORD i = hashName(name) & (capacity - 1);
     while (slots[i])
         i = (i + 1) & (capacity - 1);
-    slots[i] = folded;
+    slots[i] = name;
 }
 
-/* FALSE when a name equal to this one but for letter case was extracted already;
- * otherwise records it. Short of memory, it lets the name through. */
+/* FALSE when a name Windows takes for this one was extracted already; otherwise
+ * records it. Short of memory, it lets the name through. */
 static BOOL firstOfItsName(const WCHAR* name) {
     DWORD i, length = lstrlenW(name);
-    WCHAR* folded;
+    WCHAR* kept;
     if ((extractedNames.count + 1) * 2 > extractedNames.capacity) {
         DWORD capacity = extractedNames.capacity ? extractedNames.capacity * 2 : 1024;
         WCHAR** slots = HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, capacity * sizeof *slots);
@@ -191,20 +223,19 @@ static BOOL firstOfItsName(const WCHAR* name) {
         extractedNames.slots = slots;
         extractedNames.capacity = capacity;
     }
-    folded = heapAlloc((length + 1) * sizeof(WCHAR));
-    if (!folded)
+    kept = heapAlloc((length + 1) * sizeof(WCHAR));
+    if (!kept)
         return TRUE;
     for (i = 0; i <= length; i++)
-        folded[i] = name[i] == L'/' ? L'\\' : name[i];
-    CharUpperBuffW(folded, length);
-    for (i = hashName(folded) & (extractedNames.capacity - 1); extractedNames.slots[i];
+        kept[i] = name[i] == L'/' ? L'\\' : name[i];
+    for (i = hashName(kept) & (extractedNames.capacity - 1); extractedNames.slots[i];
          i = (i + 1) & (extractedNames.capacity - 1)) {
-        if (lstrcmpW(extractedNames.slots[i], folded) == 0) {
-            heapFree(folded);
+        if (CompareStringOrdinal(extractedNames.slots[i], -1, kept, -1, TRUE) == CSTR_EQUAL) {
+            heapFree(kept);
             return FALSE;
         }
     }
-    extractedNames.slots[i] = folded;
+    extractedNames.slots[i] = kept;
     extractedNames.count++;
     return TRUE;
 }
@@ -285,18 +316,30 @@ static FNWRITE(fdiWrite) {
     DWORD written = 0;
     if (!stream->file || !WriteFile(stream->file, pv, cb, &written, NULL) || written != cb)
         return (UINT)-1;
+    stream->written += cb;
     return cb;
+}
+
+/* The name to show for a file being extracted: its path below the destination. */
+static const WCHAR* shownName(const Written* entry) {
+    return entry->name + lstrlenW(job.destination) + 1;
+}
+
+/* Removes the temporary file of an extraction that did not come out whole. */
+static void dropFile(Stream* stream, const WCHAR* reason) {
+    CloseHandle(stream->file);
+    stream->file = NULL;
+    DeleteFileW(stream->entry->temp);
+    noteFailure(shownName(stream->entry), reason);
+    heapFree(stream->entry);
+    stream->entry = NULL;
 }
 
 static FNCLOSE(fdiClose) {
     Stream* stream = (Stream*)hf;
-    if (stream->file) {
-        /* Only a file the library gives up on comes here: remove what was begun. */
-        CloseHandle(stream->file);
-        DeleteFileW(stream->path);
-        noteFailure(stream->path + lstrlenW(job.destination) + 1, L"not written in full");
-    }
-    heapFree(stream->path);
+    /* Only a file the library gives up on comes here open. */
+    if (stream->file)
+        dropFile(stream, L"not written in full");
     heapFree(stream);
     return 0;
 }
@@ -312,77 +355,135 @@ static FNSEEK(fdiSeek) {
     return (LONG)stream->position;
 }
 
+/* Creates a new, hidden file beside `entry->name`, named for this process and run,
+ * and writes its name into `entry->temp`. */
+static HANDLE createTemporary(Written* entry) {
+    WCHAR* leaf;
+    int tries;
+    lstrcpyW(entry->temp, entry->name);
+    leaf = entry->temp + lstrlenW(entry->temp);
+    while (*leaf != L'\\')
+        leaf--;
+    for (tries = 0; tries < 64; tries++) {
+        HANDLE file;
+        wsprintfW(leaf + 1, L"~kx%lx.%lx.tmp", GetCurrentProcessId(), ++job.tempCount);
+        file = CreateFileW(entry->temp, GENERIC_WRITE, 0, NULL, CREATE_NEW, FILE_ATTRIBUTE_HIDDEN,
+                           NULL);
+        if (file != INVALID_HANDLE_VALUE || GetLastError() != ERROR_FILE_EXISTS)
+            return file;
+    }
+    return INVALID_HANDLE_VALUE;
+}
+
 static INT_PTR startFile(PFDINOTIFICATION info) {
     static WCHAR name[LONG_PATH];
-    size_t root = lstrlenW(job.destination);
+    size_t root = lstrlenW(job.destination), length;
+    const WCHAR* problem;
     Stream* stream;
+    Written* entry;
     HANDLE file;
     WCHAR* p;
     if (!decodeName(info->psz1, info->attribs, name, LONG_PATH)) {
         noteFailure(L"(a name that is not valid UTF-8)", L"refused");
         return 0;
     }
-    if (!nameIsSafe(name)) {
-        noteFailure(name, L"refused: it would be written outside the destination folder");
+    problem = nameProblem(name);
+    if (problem) {
+        noteFailure(name, problem);
         return 0;
     }
     if (!firstOfItsName(name)) {
-        noteFailure(name, L"refused: a file whose name differs only in letter case came first");
+        noteFailure(name, L"refused: a file Windows takes for the same name came first");
         return 0;
     }
-    if (root + 1 + lstrlenW(name) + 1 > LONG_PATH) {
+    length = root + 1 + lstrlenW(name);
+    /* The temporary name is at most 30 characters longer than the final one. */
+    if (length + 32 > LONG_PATH) {
         noteFailure(name, L"path too long");
         return 0;
     }
-    lstrcpyW(pathBuffer, job.destination);
-    pathBuffer[root] = L'\\';
-    lstrcpyW(pathBuffer + root + 1, name);
-    for (p = pathBuffer + root + 1; *p; p++) {
-        if (*p == L'/')
-            *p = L'\\';
-    }
-    createFoldersFor(pathBuffer, root);
-    file =
-        CreateFileW(pathBuffer, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
-    if (file == INVALID_HANDLE_VALUE && GetLastError() == ERROR_ACCESS_DENIED) {
-        SetFileAttributesW(pathBuffer, FILE_ATTRIBUTE_NORMAL); /* an older read-only copy */
-        file = CreateFileW(pathBuffer, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                           NULL);
-    }
-    if (file == INVALID_HANDLE_VALUE) {
-        noteFailure(name, L"could not be created");
-        return 0;
-    }
+    entry = heapAlloc(sizeof *entry + (2 * length + 34) * sizeof(WCHAR));
     stream = heapAlloc(sizeof *stream);
-    if (stream)
-        stream->path = heapAlloc((lstrlenW(pathBuffer) + 1) * sizeof(WCHAR));
-    if (!stream || !stream->path) {
+    if (!entry || !stream) {
+        heapFree(entry);
         heapFree(stream);
-        CloseHandle(file);
-        DeleteFileW(pathBuffer);
         noteFailure(name, L"out of memory");
         return -1;
     }
-    lstrcpyW(stream->path, pathBuffer);
-    stream->data = NULL;
-    stream->size = stream->position = 0;
+    entry->next = NULL;
+    entry->attributes = info->attribs & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN |
+                                         FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE);
+    entry->name = entry->temp + length + 32;
+    lstrcpyW(entry->name, job.destination);
+    entry->name[root] = L'\\';
+    lstrcpyW(entry->name + root + 1, name);
+    for (p = entry->name + root + 1; *p; p++) {
+        if (*p == L'/')
+            *p = L'\\';
+    }
+    createFoldersFor(entry->name, root);
+    file = createTemporary(entry);
+    if (file == INVALID_HANDLE_VALUE) {
+        heapFree(entry);
+        heapFree(stream);
+        noteFailure(name, L"could not be created");
+        return 0;
+    }
+    ZeroMemory(stream, sizeof *stream);
     stream->file = file;
+    stream->entry = entry;
+    stream->expected = info->cb;
     return (INT_PTR)stream;
 }
 
 static void finishFile(PFDINOTIFICATION info) {
     Stream* stream = (Stream*)info->hf;
     FILETIME local, utc;
-    if (DosDateTimeToFileTime(info->date, info->time, &local) &&
-        LocalFileTimeToFileTime(&local, &utc))
-        SetFileTime(stream->file, NULL, NULL, &utc);
-    CloseHandle(stream->file);
-    SetFileAttributesW(stream->path,
-                       info->attribs & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN |
-                                        FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE));
-    stream->file = NULL;
+    if (stream->written != stream->expected) {
+        dropFile(stream, L"damaged in the cabinet: not written in full");
+    } else {
+        if (DosDateTimeToFileTime(info->date, info->time, &local) &&
+            LocalFileTimeToFileTime(&local, &utc))
+            SetFileTime(stream->file, NULL, NULL, &utc);
+        if (!CloseHandle(stream->file)) {
+            stream->file = INVALID_HANDLE_VALUE;
+            dropFile(stream, L"not written in full");
+        } else {
+            stream->file = NULL;
+            *job.writtenTail = stream->entry;
+            job.writtenTail = &stream->entry->next;
+        }
+    }
     fdiClose((INT_PTR)stream);
-    job.extracted++;
+}
+
+/* Gives every file written whole its own name, replacing an older file of that
+ * name (a read-only one too). */
+static void nameWrittenFiles(void) {
+    Written *entry, *next;
+    for (entry = job.written; entry; entry = next) {
+        BOOL named = MoveFileExW(entry->temp, entry->name, MOVEFILE_REPLACE_EXISTING);
+        next = entry->next;
+        if (!named && GetLastError() == ERROR_ACCESS_DENIED) {
+            DWORD attributes = GetFileAttributesW(entry->name);
+            if (attributes != INVALID_FILE_ATTRIBUTES &&
+                (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)) ==
+                    FILE_ATTRIBUTE_READONLY &&
+                SetFileAttributesW(entry->name, FILE_ATTRIBUTE_NORMAL))
+                named = MoveFileExW(entry->temp, entry->name, MOVEFILE_REPLACE_EXISTING);
+        }
+        if (named) {
+            SetFileAttributesW(entry->name,
+                               entry->attributes ? entry->attributes : FILE_ATTRIBUTE_NORMAL);
+            job.extracted++;
+        } else {
+            DeleteFileW(entry->temp);
+            noteFailure(shownName(entry), L"could not be given its name (a folder has it?)");
+        }
+        heapFree(entry);
+    }
+    job.written = NULL;
+    job.writtenTail = &job.written;
 }
 
 static FNFDINOTIFY(fdiNotify) {
@@ -507,8 +608,10 @@ static int extract(void) {
         say(L"The cabinet library cannot be started.", MB_ICONERROR);
         return EXIT_NO_CABINET;
     }
+    job.writtenTail = &job.written;
     copied = FDICopy(context, CABINET_TOKEN, "", 0, fdiNotify, NULL, NULL);
     FDIDestroy(context);
+    nameWrittenFiles();
     if (!copied && job.extracted == 0 && job.failed == 0) {
         say(L"The cabinet inside this program is damaged; nothing was extracted.", MB_ICONERROR);
         return EXIT_NO_CABINET;
