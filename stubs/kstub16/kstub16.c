@@ -2,10 +2,19 @@
  * as the program's own raw data resources "CABINET" and "UPROMPT"; the files are
  * decompressed by Windows' own cabinet library (FDI) straight from memory.
  *
- *   kstub16 [/Q] [/T:folder]
- *   /Q  unattended: no question, no folder choice, no message, no window at all
+ *   kstub16 [/Q] [/K] [/T:folder]
+ *   /Q  unattended: no question, no folder choice, no message, no window at all;
+ *       a file that already exists is replaced
+ *   /K  keep every file that already exists (with /Q or without)
  *   /T  the folder to extract to (created if missing); without it, the current
  *       folder under /Q, otherwise the one the user picks
+ *
+ * An interactive run asks before it replaces a file that already exists (Yes, Yes
+ * to all, No, Cancel), except one of the same size and date as the stored file,
+ * which is taken for an earlier copy of it and replaced without asking. It shows a
+ * progress window whose Cancel, like the question's, stops the run and removes
+ * everything it wrote: since files take their names only at the end, the folder is
+ * left as it was.
  *
  * Exit codes: 0 every file extracted, 1 cancelled by the user, 2 some files not
  * extracted, 3 no cabinet or a damaged one, 4 bad command line.
@@ -19,10 +28,13 @@
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h> /* first: the headers below build on its types */
 
+#include <commctrl.h>
 #include <fdi.h>
 #include <shellapi.h>
 #include <shlobj.h>
 #include <stdio.h>
+
+#include "kstub16.h"
 
 #define LONG_PATH 32768
 #define MAX_LISTED_FAILURES 8
@@ -60,8 +72,22 @@ typedef struct {
     DWORD written;
 } Stream;
 
+/* A folder this run created, so that a cancelled run can take it away again. */
+typedef struct MadeFolder {
+    struct MadeFolder* next;
+    WCHAR path[];
+} MadeFolder;
+
 static struct {
     BOOL quiet;
+    BOOL keepExisting; /* /K, or "No" is the answer for every existing file */
+    BOOL replaceAll;   /* "Yes to all" */
+    BOOL cancelled;
+    int kept;
+    HWND progress;         /* the progress window of an interactive run, or NULL */
+    ULONGLONG total, done; /* bytes, from the sizes the cabinet records */
+    int shownPermille;
+    MadeFolder* folders; /* the latest first */
     const BYTE* cabinet;
     DWORD cabinetSize;
     WCHAR destination[LONG_PATH];
@@ -249,15 +275,34 @@ static BOOL decodeName(const char* stored, USHORT attributes, WCHAR* name, int c
     return length > 0;
 }
 
-/* Creates every folder on the way to `path`'s last component. */
+/* Creates every folder on the way to `path`'s last component, and remembers the
+ * ones it made. */
 static void createFoldersFor(WCHAR* path, size_t rootLength) {
     WCHAR* p;
     for (p = path + rootLength + 1; *p; p++) {
         if (isSeparator(*p)) {
             WCHAR kept = *p;
             *p = 0;
-            CreateDirectoryW(path, NULL);
+            if (CreateDirectoryW(path, NULL)) {
+                MadeFolder* folder = heapAlloc(sizeof *folder + (p - path + 1) * sizeof(WCHAR));
+                if (folder) {
+                    lstrcpyW(folder->path, path);
+                    folder->next = job.folders;
+                    job.folders = folder;
+                }
+            }
             *p = kept;
+        }
+    }
+}
+
+/* Lets the progress window draw itself and hear its Cancel button. */
+static void pumpMessages(void) {
+    MSG message;
+    while (PeekMessageW(&message, NULL, 0, 0, PM_REMOVE)) {
+        if (!job.progress || !IsDialogMessageW(job.progress, &message)) {
+            TranslateMessage(&message);
+            DispatchMessageW(&message);
         }
     }
 }
@@ -314,7 +359,18 @@ static FNREAD(fdiRead) {
 static FNWRITE(fdiWrite) {
     Stream* stream = (Stream*)hf;
     DWORD written = 0;
-    if (!stream->file || !WriteFile(stream->file, pv, cb, &written, NULL) || written != cb)
+    if (job.progress) {
+        int permille;
+        pumpMessages();
+        job.done += cb;
+        permille = job.total ? (int)(job.done * 1000 / job.total) : 0;
+        if (permille != job.shownPermille) {
+            job.shownPermille = permille;
+            SendDlgItemMessageW(job.progress, IDC_BAR, PBM_SETPOS, (WPARAM)permille, 0);
+        }
+    }
+    if (job.cancelled || !stream->file || !WriteFile(stream->file, pv, cb, &written, NULL) ||
+        written != cb)
         return (UINT)-1;
     stream->written += cb;
     return cb;
@@ -375,6 +431,99 @@ static HANDLE createTemporary(Written* entry) {
     return INVALID_HANDLE_VALUE;
 }
 
+/* Writes `value` in decimal with thousands separators. */
+static void formatSize(WCHAR* to, ULONGLONG value) {
+    WCHAR digits[32];
+    int count = 0, i;
+    do {
+        digits[count++] = (WCHAR)(L'0' + value % 10);
+        value /= 10;
+    } while (value);
+    for (i = count - 1; i >= 0; i--) {
+        *to++ = digits[i];
+        if (i && i % 3 == 0)
+            *to++ = L',';
+    }
+    *to = 0;
+}
+
+/* "1,234 bytes, modified <date> <time>" in the user's formats. */
+static void describeFile(WCHAR* to, ULONGLONG size, const FILETIME* utc) {
+    FILETIME local;
+    SYSTEMTIME time;
+    formatSize(to, size);
+    lstrcatW(to, L" bytes, modified ");
+    if (FileTimeToLocalFileTime(utc, &local) && FileTimeToSystemTime(&local, &time)) {
+        int length = lstrlenW(to);
+        length +=
+            GetDateFormatW(LOCALE_USER_DEFAULT, DATE_SHORTDATE, &time, NULL, to + length, 40) - 1;
+        to[length++] = L' ';
+        GetTimeFormatW(LOCALE_USER_DEFAULT, TIME_NOSECONDS, &time, NULL, to + length, 40);
+    }
+}
+
+static INT_PTR CALLBACK replaceDialog(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_INITDIALOG) {
+        SendDlgItemMessageW(dialog, IDC_SIGN, STM_SETICON, (WPARAM)LoadIconW(NULL, IDI_WARNING), 0);
+        SetDlgItemTextW(dialog, IDC_QUESTION, (const WCHAR*)lParam);
+        MessageBeep(MB_ICONWARNING);
+        SetFocus(GetDlgItem(dialog, IDNO)); /* the default: keeping theirs loses nothing */
+        return FALSE;
+    }
+    if (message == WM_COMMAND && HIWORD(wParam) == BN_CLICKED) {
+        EndDialog(dialog, LOWORD(wParam));
+        return TRUE;
+    }
+    return FALSE;
+}
+
+enum { GO_ON, KEEP_THEIRS, STOP };
+
+/* What to do about a file of the recipient's that stands where `entry` goes. */
+static int decideAboutExisting(const Written* entry, PFDINOTIFICATION info) {
+    static WCHAR question[LONG_PATH + 400];
+    WIN32_FILE_ATTRIBUTE_DATA theirs;
+    FILETIME local, ours;
+    WORD date, time;
+    INT_PTR answer;
+    if (!GetFileAttributesExW(entry->name, GetFileExInfoStandard, &theirs) ||
+        (theirs.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+        return GO_ON; /* nothing there, or a folder: naming the file will fail and say so */
+    if (job.keepExisting)
+        return KEEP_THEIRS;
+    if (job.quiet || job.replaceAll)
+        return GO_ON;
+    if (!DosDateTimeToFileTime(info->date, info->time, &local) ||
+        !LocalFileTimeToFileTime(&local, &ours))
+        ZeroMemory(&ours, sizeof ours);
+    if (theirs.nFileSizeHigh == 0 && theirs.nFileSizeLow == (DWORD)info->cb &&
+        FileTimeToLocalFileTime(&theirs.ftLastWriteTime, &local) &&
+        FileTimeToDosDateTime(&local, &date, &time) && date == info->date && time == info->time)
+        return GO_ON; /* the same size and date: an earlier copy of this very file */
+    lstrcpyW(question, L"This folder already holds a file named\n\n");
+    lstrcatW(question, shownName(entry));
+    lstrcatW(question, L"\n\nReplace the existing file\n    ");
+    describeFile(question + lstrlenW(question),
+                 ((ULONGLONG)theirs.nFileSizeHigh << 32) | theirs.nFileSizeLow,
+                 &theirs.ftLastWriteTime);
+    lstrcatW(question, L"\nwith this one?\n    ");
+    describeFile(question + lstrlenW(question), info->cb, &ours);
+    answer = DialogBoxParamW(GetModuleHandleW(NULL), MAKEINTRESOURCEW(IDD_REPLACE), job.progress,
+                             replaceDialog, (LPARAM)question);
+    switch (answer) {
+    case IDC_YES_TO_ALL:
+        job.replaceAll = TRUE;
+        return GO_ON;
+    case IDYES:
+        return GO_ON;
+    case IDNO:
+        return KEEP_THEIRS;
+    default:
+        job.cancelled = TRUE;
+        return STOP;
+    }
+}
+
 static INT_PTR startFile(PFDINOTIFICATION info) {
     static WCHAR name[LONG_PATH];
     size_t root = lstrlenW(job.destination), length;
@@ -383,6 +532,8 @@ static INT_PTR startFile(PFDINOTIFICATION info) {
     Written* entry;
     HANDLE file;
     WCHAR* p;
+    if (job.cancelled)
+        return -1;
     if (!decodeName(info->psz1, info->attribs, name, LONG_PATH)) {
         noteFailure(L"(a name that is not valid UTF-8)", L"refused");
         return 0;
@@ -420,6 +571,22 @@ static INT_PTR startFile(PFDINOTIFICATION info) {
     for (p = entry->name + root + 1; *p; p++) {
         if (*p == L'/')
             *p = L'\\';
+    }
+    if (job.progress) {
+        SetDlgItemTextW(job.progress, IDC_FILE, name);
+        pumpMessages();
+    }
+    switch (decideAboutExisting(entry, info)) {
+    case KEEP_THEIRS:
+        job.kept++;
+        job.done += info->cb;
+        heapFree(entry);
+        heapFree(stream);
+        return 0;
+    case STOP:
+        heapFree(entry);
+        heapFree(stream);
+        return -1;
     }
     createFoldersFor(entry->name, root);
     file = createTemporary(entry);
@@ -486,6 +653,27 @@ static void nameWrittenFiles(void) {
     job.writtenTail = &job.written;
 }
 
+/* Takes back everything a cancelled run wrote: its files, still under their
+ * temporary names, and the folders it made (each only if empty, so nothing of the
+ * recipient's goes with them). */
+static void discardWrittenFiles(void) {
+    Written *entry, *next;
+    MadeFolder *folder, *older;
+    for (entry = job.written; entry; entry = next) {
+        next = entry->next;
+        DeleteFileW(entry->temp);
+        heapFree(entry);
+    }
+    job.written = NULL;
+    job.writtenTail = &job.written;
+    for (folder = job.folders; folder; folder = older) {
+        older = folder->next;
+        RemoveDirectoryW(folder->path);
+        heapFree(folder);
+    }
+    job.folders = NULL;
+}
+
 static FNFDINOTIFY(fdiNotify) {
     switch (fdint) {
     case fdintCOPY_FILE:
@@ -501,6 +689,28 @@ static FNFDINOTIFY(fdiNotify) {
     default:
         return 0;
     }
+}
+
+/* The first, counting pass: the sizes the cabinet records, without extracting. */
+static FNFDINOTIFY(countNotify) {
+    if (fdint == fdintCOPY_FILE)
+        job.total += pfdin->cb;
+    return fdint == fdintNEXT_CABINET ? -1 : 0;
+}
+
+static INT_PTR CALLBACK progressDialog(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
+    (void)lParam;
+    if (message == WM_INITDIALOG) {
+        SendDlgItemMessageW(dialog, IDC_BAR, PBM_SETRANGE32, 0, 1000);
+        return TRUE;
+    }
+    if ((message == WM_COMMAND && LOWORD(wParam) == IDCANCEL) || message == WM_CLOSE) {
+        job.cancelled = TRUE;
+        EnableWindow(GetDlgItem(dialog, IDCANCEL), FALSE);
+        SetDlgItemTextW(dialog, IDC_FILE, L"Cancelling...");
+        return TRUE;
+    }
+    return FALSE;
 }
 
 /* ---- the program ---- */
@@ -533,9 +743,49 @@ static BOOL askToGoOn(void) {
 
 static int CALLBACK browseStarted(HWND window, UINT message, LPARAM parameter, LPARAM data) {
     (void)parameter;
-    if (message == BFFM_INITIALIZED)
+    if (message == BFFM_INITIALIZED) {
         SendMessageW(window, BFFM_SETSELECTIONW, TRUE, data);
+    }
     return 0;
+}
+
+/* Whether `path` is `folder` or lies inside it. */
+static BOOL isWithin(const WCHAR* path, const WCHAR* folder) {
+    int length = lstrlenW(folder);
+    while (length > 0 && isSeparator(folder[length - 1]))
+        length--;
+    return length > 0 && lstrlenW(path) >= length &&
+           CompareStringOrdinal(path, length, folder, length, TRUE) == CSTR_EQUAL &&
+           (!path[length] || isSeparator(path[length]));
+}
+
+/* Where the folder chooser opens: the folder this program was started from, which
+ * is where the recipient saved it; unless that is a temporary folder (a program
+ * opened straight from a mail or an archive), then their Downloads, then their
+ * Documents folder. */
+static void startingFolder(void) {
+    static WCHAR temporary[MAX_PATH + 1];
+    const GUID* const known[] = {&FOLDERID_Downloads, &FOLDERID_Documents};
+    DWORD length = GetModuleFileNameW(NULL, job.destination, LONG_PATH);
+    size_t i;
+    if (length > 0 && length < LONG_PATH) {
+        while (length > 0 && !isSeparator(job.destination[length - 1]))
+            length--;
+        job.destination[length > 3 ? length - 1 : length] = 0;
+        if (!GetTempPathW(ARRAYSIZE(temporary), temporary) || !isWithin(job.destination, temporary))
+            return;
+    }
+    for (i = 0; i < ARRAYSIZE(known); i++) {
+        PWSTR path;
+        if (SUCCEEDED(SHGetKnownFolderPath(known[i], 0, NULL, &path))) {
+            BOOL fits = lstrlenW(path) < LONG_PATH;
+            if (fits)
+                lstrcpyW(job.destination, path);
+            CoTaskMemFree(path);
+            if (fits)
+                return;
+        }
+    }
 }
 
 static BOOL chooseDestination(void) {
@@ -566,11 +816,17 @@ static int readCommandLine(void) {
         if ((argument[0] == L'/' || argument[0] == L'-') && (argument[1] | 0x20) == L'q' &&
             !argument[2]) {
             job.quiet = TRUE;
+        } else if ((argument[0] == L'/' || argument[0] == L'-') && (argument[1] | 0x20) == L'k' &&
+                   !argument[2]) {
+            job.keepExisting = TRUE;
         } else if ((argument[0] == L'/' || argument[0] == L'-') && (argument[1] | 0x20) == L't' &&
                    argument[2] == L':' && argument[3]) {
             target = argument + 3;
         } else {
-            say(L"Usage: [/Q] [/T:folder]\n\n/Q\textract without questions or messages\n"
+            say(L"Usage: [/Q] [/K] [/T:folder]\n\n"
+                L"/Q\textract without questions or messages, replacing files\n"
+                L"\tthat already exist\n"
+                L"/K\tkeep files that already exist instead of replacing them\n"
                 L"/T:folder\textract to this folder",
                 MB_ICONINFORMATION);
             LocalFree(arguments);
@@ -609,8 +865,24 @@ static int extract(void) {
         return EXIT_NO_CABINET;
     }
     job.writtenTail = &job.written;
+    if (!job.quiet) {
+        INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_PROGRESS_CLASS};
+        InitCommonControlsEx(&controls);
+        FDICopy(context, CABINET_TOKEN, "", 0, countNotify, NULL, NULL);
+        job.progress = CreateDialogParamW(GetModuleHandleW(NULL), MAKEINTRESOURCEW(IDD_PROGRESS),
+                                          NULL, progressDialog, 0);
+        pumpMessages();
+    }
     copied = FDICopy(context, CABINET_TOKEN, "", 0, fdiNotify, NULL, NULL);
     FDIDestroy(context);
+    if (job.progress) {
+        DestroyWindow(job.progress);
+        job.progress = NULL;
+    }
+    if (job.cancelled) {
+        discardWrittenFiles();
+        return EXIT_CANCELLED;
+    }
     nameWrittenFiles();
     if (!copied && job.extracted == 0 && job.failed == 0) {
         say(L"The cabinet inside this program is damaged; nothing was extracted.", MB_ICONERROR);
@@ -629,6 +901,20 @@ static void reportOutcome(int outcome) {
     append(text, ARRAYSIZE(text), job.extracted == 1 ? L" file was" : L" files were");
     append(text, ARRAYSIZE(text), L" extracted to\n");
     append(text, ARRAYSIZE(text), job.destination);
+    if (outcome == EXIT_CANCELLED) {
+        lstrcpyW(text, L"Extraction cancelled: no file was left in\n");
+        append(text, ARRAYSIZE(text), job.destination);
+        say(text, MB_ICONINFORMATION);
+        return;
+    }
+    if (job.kept) {
+        wsprintfW(number, L"%d", job.kept);
+        append(text, ARRAYSIZE(text), L"\n\n");
+        append(text, ARRAYSIZE(text), number);
+        append(text, ARRAYSIZE(text),
+               job.kept == 1 ? L" file already there was kept."
+                             : L" files already there were kept.");
+    }
     if (outcome != EXIT_DONE) {
         wsprintfW(number, L"%d", job.failed);
         append(text, ARRAYSIZE(text), L"\n\nNot extracted (");
@@ -657,6 +943,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE previous, PWSTR commandLine, i
         return EXIT_CANCELLED;
     if (outcome == -1) {
         CoInitialize(NULL);
+        startingFolder();
         if (!chooseDestination())
             return EXIT_CANCELLED;
     }
