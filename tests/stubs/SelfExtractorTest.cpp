@@ -271,6 +271,28 @@ TEST_F(WineTest, NamesWindowsTakesForAnotherAreRefusedNotWrittenOverIt) {
                                                   {"\xC3\x89.txt", "capital E acute\n"}}));
 }
 
+// Unattended, nobody can be asked: /Q replaces what is there, /Q /K keeps it.
+TEST_F(WineTest, UnattendedRunsReplaceExistingFilesAndKeepThemWithK) {
+    scratch.write("tree/theirs.txt", "from the package\n");
+    scratch.write("tree/sub/new.txt", "new\n");
+    std::string exe = scratch.path("setup.exe");
+    CommandRun made = runCommand(std::string(KCAB_PATH) + " -q -r -m mszip --sfx " +
+                                 shellQuoted(exe) + " " + shellQuoted(scratch.path("tree")));
+    ASSERT_EQ(made.exitCode, 0) << made.output;
+    for (const char* switches : {"", "/K "}) {
+        SCOPED_TRACE(switches);
+        fs::remove_all(scratch.path("unpacked"));
+        scratch.write("unpacked/theirs.txt", "the recipient's own\n");
+        CommandRun run = runUnattended(exe, scratch.path("unpacked"), switches);
+        EXPECT_EQ(run.exitCode, 0) << run.output;
+        bool keep = *switches != 0;
+        EXPECT_EQ(readTree(scratch.path("unpacked")),
+                  (std::map<std::string, std::string>{
+                      {"theirs.txt", keep ? "the recipient's own\n" : "from the package\n"},
+                      {"sub/new.txt", "new\n"}}));
+    }
+}
+
 TEST_F(WineTest, TheDosStubTellsWhereTheCabinetStartsAndAnyCabinetToolFindsIt) {
     CommandRun dosbox = runCommand("command -v dosbox");
     if (dosbox.exitCode != 0) {
