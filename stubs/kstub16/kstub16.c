@@ -423,9 +423,16 @@ static HANDLE createTemporary(Written* entry) {
     for (tries = 0; tries < 64; tries++) {
         HANDLE file;
         wsprintfW(leaf + 1, L"~kx%lx.%lx.tmp", GetCurrentProcessId(), ++job.tempCount);
-        file = CreateFileW(entry->temp, GENERIC_WRITE, 0, NULL, CREATE_NEW, FILE_ATTRIBUTE_HIDDEN,
-                           NULL);
-        if (file != INVALID_HANDLE_VALUE || GetLastError() != ERROR_FILE_EXISTS)
+        file = CreateFileW(entry->temp, GENERIC_WRITE | DELETE, 0, NULL, CREATE_NEW,
+                           FILE_ATTRIBUTE_HIDDEN, NULL);
+        if (file != INVALID_HANDLE_VALUE) {
+            /* Deleted when closed, until it is whole: a run that is killed leaves
+             * nothing behind. */
+            FILE_DISPOSITION_INFO dispose = {TRUE};
+            SetFileInformationByHandle(file, FileDispositionInfo, &dispose, sizeof dispose);
+            return file;
+        }
+        if (GetLastError() != ERROR_FILE_EXISTS)
             return file;
     }
     return INVALID_HANDLE_VALUE;
@@ -606,8 +613,11 @@ static INT_PTR startFile(PFDINOTIFICATION info) {
 static void finishFile(PFDINOTIFICATION info) {
     Stream* stream = (Stream*)info->hf;
     FILETIME local, utc;
+    FILE_DISPOSITION_INFO keep = {FALSE};
     if (stream->written != stream->expected) {
         dropFile(stream, L"damaged in the cabinet: not written in full");
+    } else if (!SetFileInformationByHandle(stream->file, FileDispositionInfo, &keep, sizeof keep)) {
+        dropFile(stream, L"could not be kept");
     } else {
         if (DosDateTimeToFileTime(info->date, info->time, &local) &&
             LocalFileTimeToFileTime(&local, &utc))
