@@ -3,11 +3,13 @@
 // code: a 32-bit program under a Wine without 32-bit support exits 0 doing nothing.
 #include "CabinetCheck.h"
 #include "WineTest.h"
+#include "cab_format.h"
 #include "platform/FileCopy.h"
 #include "platform/LastError.h"
 #include "selfextract/ResourceUpdate.h"
 
 #include <algorithm>
+#include <cstring>
 #include <filesystem>
 #include <gtest/gtest.h>
 
@@ -157,6 +159,141 @@ TEST_F(WineTest, ASecondNameDifferingOnlyInLetterCaseIsRefusedNotWrittenOverTheF
     EXPECT_EQ(readTree(scratch.path("unpacked")),
               (std::map<std::string, std::string>{{"html/Index.html", "the upper-case one\n"},
                                                   {"other.txt", "other\n"}}));
+}
+
+// Rewrites the cabinet inside a self-extractor (where it lies verbatim as a resource)
+// with `change`, which must keep its size.
+template <typename Change>
+void changeCabinetInside(const std::string& exe, const std::string& cabinet, Change change) {
+    std::string image = readFileBytes(exe);
+    std::string bytes = readFileBytes(cabinet);
+    std::string::size_type at = image.find(bytes);
+    ASSERT_NE(at, std::string::npos) << "the cabinet is not inside " << exe;
+    change(bytes);
+    image.replace(at, bytes.size(), bytes);
+    std::ofstream(exe, std::ios::binary | std::ios::trunc) << image;
+}
+
+// Each stored file name and the folder it lies in.
+std::map<std::string, unsigned> foldersOfFiles(const std::string& cabinet) {
+    using namespace kp::cab;
+    std::string bytes = readFileBytes(cabinet);
+    auto at = [&](std::uint32_t offset) {
+        return reinterpret_cast<const std::uint8_t*>(bytes.data()) + offset;
+    };
+    std::map<std::string, unsigned> folders;
+    std::uint32_t entry = getU32(at(cfheader::kFilesOffset));
+    for (std::uint32_t i = 0; i < getU16(at(cfheader::kFileCount)); ++i) {
+        std::string name(bytes.c_str() + entry + cffile::kSize);
+        folders[name] = getU16(at(entry + cffile::kFolderIndex));
+        entry += cffile::kSize + static_cast<std::uint32_t>(name.size()) + 1;
+    }
+    return folders;
+}
+
+// Wine's cabinet library reports a file as finished even when its data failed to
+// decompress; the stub must not keep it.
+TEST_F(WineTest, ADamagedDataBlockLeavesNoFileOfItsFolderUnderItsName) {
+    scratch.write("tree/a.txt", "first folder\n");
+    scratch.write("tree/b.bin", randomBytes(40000, 3));
+    std::string text;
+    for (int i = 0; text.size() < 200000; ++i) {
+        text += "line " + std::to_string(i) + "\n";
+    }
+    scratch.write("tree/c.txt", text);
+    scratch.write("tree/d.txt", "behind the damage\n");
+    std::string exe = scratch.path("setup.exe");
+    std::string cabinet = scratch.path("kept.cab");
+    CommandRun made = runCommand(std::string(KCAB_PATH) + " -q -m mszip --folder-size 1 -o " +
+                                 shellQuoted(cabinet) + " --sfx " + shellQuoted(exe) + " " +
+                                 shellQuoted(scratch.path("tree")));
+    ASSERT_EQ(made.exitCode, 0) << made.output;
+    std::map<std::string, unsigned> folders = foldersOfFiles(cabinet);
+    ASSERT_EQ(folders.size(), 4u);
+    unsigned damaged = folders["c.txt"];
+    ASSERT_EQ(folders["a.txt"], 0u);
+    ASSERT_GT(damaged, 0u) << "the damage must lie behind whole files";
+    changeCabinetInside(exe, cabinet, [&](std::string& bytes) {
+        using namespace kp::cab;
+        auto* base = reinterpret_cast<std::uint8_t*>(bytes.data());
+        std::uint32_t block = getU32(base + cfheader::kSize + damaged * cffolder::kSize);
+        std::uint32_t payload = getU16(base + block + cfdata::kCompressedSize);
+        bytes[block + cfdata::kSize + payload / 2] ^= 0x10;
+    });
+
+    CommandRun run = runUnattended(exe, scratch.path("unpacked"));
+    EXPECT_EQ(run.exitCode, 2) << run.output;
+    // The library stops at the damage: what lies before it comes out whole, nothing of
+    // the damaged folder or behind it stands under its name.
+    std::map<std::string, std::string> expected;
+    for (const auto& [name, folder] : folders) {
+        if (folder < damaged) {
+            expected[name] = readFileBytes(scratch.path("tree/" + name));
+        }
+    }
+    // A temporary file left behind would show here too.
+    EXPECT_EQ(readTree(scratch.path("unpacked")), expected);
+}
+
+// Windows strips trailing dots and spaces, and compares names by its own upper-case
+// table: "a.txt." and "a.txt " would land on "a.txt", "é.txt" on "É.txt". The names
+// are written into the cabinet by hand, since a builder may refuse them.
+TEST_F(WineTest, NamesWindowsTakesForAnotherAreRefusedNotWrittenOverIt) {
+    scratch.write("tree/a.txt", "the plain one\n");
+    scratch.write("tree/a.txtx", "trailing dot\n");
+    scratch.write("tree/a.txty", "trailing space\n");
+    scratch.write("tree/d/x.txt", "in a folder\n");
+    scratch.write("tree/dx/y.txt", "in a folder with a trailing dot\n");
+    scratch.write("tree/\xC3\x89.txt", "capital E acute\n");
+    scratch.write("tree/\xC3\x8A.txt", "small e acute\n");
+    std::string exe = scratch.path("setup.exe");
+    std::string cabinet = scratch.path("kept.cab");
+    CommandRun made =
+        runCommand(std::string(KCAB_PATH) + " -q -r -m mszip -o " + shellQuoted(cabinet) +
+                   " --sfx " + shellQuoted(exe) + " " + shellQuoted(scratch.path("tree")));
+    ASSERT_EQ(made.exitCode, 0) << made.output;
+    changeCabinetInside(exe, cabinet, [](std::string& bytes) {
+        const std::pair<std::string, std::string> renames[] = {
+            {"a.txtx", "a.txt."},
+            {"a.txty", "a.txt "},
+            {"dx\\y.txt", "d.\\y.txt"},
+            {"\xC3\x8A.txt", "\xC3\xA9.txt"}, // U+00CA to U+00E9, both two bytes in UTF-8
+        };
+        for (const auto& [from, to] : renames) {
+            std::string::size_type at = bytes.find(from + '\0');
+            ASSERT_NE(at, std::string::npos) << from;
+            bytes.replace(at, to.size(), to);
+        }
+    });
+
+    CommandRun run = runUnattended(exe, scratch.path("unpacked"));
+    EXPECT_EQ(run.exitCode, 2) << run.output;
+    EXPECT_EQ(readTree(scratch.path("unpacked")),
+              (std::map<std::string, std::string>{{"a.txt", "the plain one\n"},
+                                                  {"d/x.txt", "in a folder\n"},
+                                                  {"\xC3\x89.txt", "capital E acute\n"}}));
+}
+
+// Unattended, nobody can be asked: /Q replaces what is there, /Q /K keeps it.
+TEST_F(WineTest, UnattendedRunsReplaceExistingFilesAndKeepThemWithK) {
+    scratch.write("tree/theirs.txt", "from the package\n");
+    scratch.write("tree/sub/new.txt", "new\n");
+    std::string exe = scratch.path("setup.exe");
+    CommandRun made = runCommand(std::string(KCAB_PATH) + " -q -r -m mszip --sfx " +
+                                 shellQuoted(exe) + " " + shellQuoted(scratch.path("tree")));
+    ASSERT_EQ(made.exitCode, 0) << made.output;
+    for (const char* switches : {"", "/K "}) {
+        SCOPED_TRACE(switches);
+        fs::remove_all(scratch.path("unpacked"));
+        scratch.write("unpacked/theirs.txt", "the recipient's own\n");
+        CommandRun run = runUnattended(exe, scratch.path("unpacked"), switches);
+        EXPECT_EQ(run.exitCode, 0) << run.output;
+        bool keep = *switches != 0;
+        EXPECT_EQ(readTree(scratch.path("unpacked")),
+                  (std::map<std::string, std::string>{
+                      {"theirs.txt", keep ? "the recipient's own\n" : "from the package\n"},
+                      {"sub/new.txt", "new\n"}}));
+    }
 }
 
 TEST_F(WineTest, TheDosStubTellsWhereTheCabinetStartsAndAnyCabinetToolFindsIt) {

@@ -46,39 +46,46 @@ inline std::string windowsPath(const std::string& unixPath) {
     return path;
 }
 
-// One Wine prefix under the build folder for every test, made by the first test
-// that needs it (under a lock, since ctest runs tests side by side). No display:
-// the unattended path must not need one.
+// The environment for Wine in `prefix`, with no display.
+inline std::string wineEnvironmentFor(const std::string& prefix) {
+    return "env -u DISPLAY -u WAYLAND_DISPLAY WINEPREFIX=" + prefix +
+           " WINEDEBUG=-all WINEDLLOVERRIDES='mscoree,mshtml=' ";
+}
+
+// Makes the Wine prefix `prefix` once: the first test that needs it does, under a
+// lock, since ctest runs tests side by side.
+inline void prepareWinePrefix(const std::string& prefix) {
+    std::filesystem::create_directories(std::filesystem::path(prefix).parent_path());
+    int lock = ::open((prefix + ".lock").c_str(), O_CREAT | O_RDWR | O_CLOEXEC, 0644);
+    ASSERT_GE(lock, 0);
+    ::flock(lock, LOCK_EX);
+    std::string ready = prefix + "/.kp-ready";
+    if (!std::filesystem::exists(ready)) {
+        std::filesystem::remove_all(prefix);
+        CommandRun boot = runCommand(wineEnvironmentFor(prefix) + "wineboot --init && " +
+                                     wineEnvironmentFor(prefix) + "wineserver --wait");
+        if (std::filesystem::exists(prefix + "/system.reg")) {
+            std::ofstream(ready) << "ok\n";
+        } else {
+            ADD_FAILURE() << "no Wine prefix made:\n" << boot.output;
+        }
+    }
+    ::flock(lock, LOCK_UN);
+    ::close(lock);
+}
+
+// One Wine prefix under the build folder for every test. No display: the unattended
+// path must not need one.
 class WineTest : public ::testing::Test {
 protected:
-    static std::string wineEnvironment() {
-        return std::string("env -u DISPLAY -u WAYLAND_DISPLAY WINEPREFIX=") + WINE_PREFIX +
-               " WINEDEBUG=-all WINEDLLOVERRIDES='mscoree,mshtml=' ";
-    }
+    static std::string wineEnvironment() { return wineEnvironmentFor(WINE_PREFIX); }
 
-    static void SetUpTestSuite() {
-        std::filesystem::create_directories(std::filesystem::path(WINE_PREFIX).parent_path());
-        int lock = ::open((std::string(WINE_PREFIX) + ".lock").c_str(),
-                          O_CREAT | O_RDWR | O_CLOEXEC, 0644);
-        ASSERT_GE(lock, 0);
-        ::flock(lock, LOCK_EX);
-        std::string ready = std::string(WINE_PREFIX) + "/.kp-ready";
-        if (!std::filesystem::exists(ready)) {
-            std::filesystem::remove_all(WINE_PREFIX);
-            CommandRun boot = runCommand(wineEnvironment() + "wineboot --init && " +
-                                         wineEnvironment() + "wineserver --wait");
-            if (std::filesystem::exists(std::string(WINE_PREFIX) + "/system.reg")) {
-                std::ofstream(ready) << "ok\n";
-            } else {
-                ADD_FAILURE() << "no Wine prefix made:\n" << boot.output;
-            }
-        }
-        ::flock(lock, LOCK_UN);
-        ::close(lock);
-    }
+    static void SetUpTestSuite() { prepareWinePrefix(WINE_PREFIX); }
 
-    CommandRun runUnattended(const std::string& exe, const std::string& destination) {
-        return runCommand(wineEnvironment() + "wine " + shellQuoted(exe) + " /Q " +
+    // `switches` go before /T, e.g. "/K ".
+    CommandRun runUnattended(const std::string& exe, const std::string& destination,
+                             const std::string& switches = "") {
+        return runCommand(wineEnvironment() + "wine " + shellQuoted(exe) + " /Q " + switches +
                           shellQuoted("/T:" + windowsPath(destination)));
     }
 
