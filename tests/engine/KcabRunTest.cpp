@@ -697,7 +697,7 @@ TEST_F(KcabRunTest, ConcurrentRunsWritingOneSetNeverMixIt) {
         std::vector<pid_t> children;
         for (const std::string& input : paths) {
             children.push_back(startKcab(
-                {"-q", "-f", "-m", "none", "--cabinet-size", "4000", "-o", set, input + "d"}, tmp));
+                {"-q", "-f", "-m", "none", "--cabinet-size", "2000", "-o", set, input + "d"}, tmp));
         }
         for (pid_t child : children) {
             EXPECT_EQ(exitCodeOf(child), 0) << "pair " << pair;
