@@ -4,6 +4,8 @@
 
 #include <QPainter>
 
+#include <cstdlib>
+
 namespace kp {
 
 namespace {
@@ -64,6 +66,22 @@ void TLabel3D::UpdateAccelerator() {
     setBuddy(showAccelChar_ ? focusControl_.data() : nullptr);
 }
 
+// The desktop draws disabled text in a mid grey (about #80 on a #EF window) that its
+// relief turns into embossed lettering. Qt's own disabled text colour is often nearly
+// the window's, which would leave a raised caption a faint smudge; such a colour gives
+// way to the grey halfway between text and window.
+QColor TLabel3D::DisabledFace(const QPalette& colors) {
+    const QColor disabled = colors.color(QPalette::Disabled, QPalette::WindowText);
+    const QColor text = colors.color(QPalette::Active, QPalette::WindowText);
+    const QColor window = colors.color(QPalette::Active, QPalette::Window);
+    constexpr int kLeastContrast = 0x50; // of lightness, out of 255
+    if (std::abs(disabled.lightness() - window.lightness()) >= kLeastContrast) {
+        return disabled;
+    }
+    return QColor((text.red() + window.red()) / 2, (text.green() + window.green()) / 2,
+                  (text.blue() + window.blue()) / 2);
+}
+
 void TLabel3D::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     const QRect area = contentsRect();
@@ -96,8 +114,7 @@ void TLabel3D::paintEvent(QPaintEvent*) {
         drawAt(-1, -1, second);
     }
     drawAt(0, 0,
-           isEnabled() ? colors.color(QPalette::Active, foregroundRole())
-                       : colors.color(QPalette::Disabled, QPalette::WindowText));
+           isEnabled() ? colors.color(QPalette::Active, foregroundRole()) : DisabledFace(colors));
 }
 
 } // namespace kp

@@ -40,6 +40,7 @@ protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
+    static QColor DisabledFace(const QPalette& colors);
     void UpdateAccelerator();
 
     QPointer<QWidget> focusControl_;

@@ -8,7 +8,7 @@ namespace kp {
 
 using platform::kPathSeparator;
 
-std::string StoredName(const std::string& Folder, const std::string& Name,
+std::string StoredPath(const std::string& Folder, const std::string& Name,
                        const std::string& BaseFolder, bool StorePath, bool PartialPath) {
     std::string stored;
     if (!StorePath) {
@@ -21,6 +21,12 @@ std::string StoredName(const std::string& Folder, const std::string& Name,
         std::size_t skip = !path.empty() && path[0] == kPathSeparator ? 1 : 0;
         stored = path.substr(skip);
     }
+    return stored;
+}
+
+std::string StoredName(const std::string& Folder, const std::string& Name,
+                       const std::string& BaseFolder, bool StorePath, bool PartialPath) {
+    std::string stored = StoredPath(Folder, Name, BaseFolder, StorePath, PartialPath);
     std::replace(stored.begin(), stored.end(), kPathSeparator, '\\');
     return stored;
 }

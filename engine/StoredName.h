@@ -14,4 +14,9 @@ namespace kp {
 std::string StoredName(const std::string& Folder, const std::string& Name,
                        const std::string& BaseFolder, bool StorePath, bool PartialPath);
 
+// The same name with the platform's separators still in place, so that a backslash
+// that is part of a name can be told from a separator.
+std::string StoredPath(const std::string& Folder, const std::string& Name,
+                       const std::string& BaseFolder, bool StorePath, bool PartialPath);
+
 } // namespace kp

@@ -108,6 +108,7 @@ void tkFwCAB::BuildCabinet() {
     }
     FPhase = BuildPhase::Counting;
     CountAllFiles();
+    ReportWindowsNames();
     FPhase = BuildPhase::Adding;
     AddAllFiles();
     FPhase = BuildPhase::Finishing;
@@ -126,6 +127,7 @@ void tkFwCAB::ResetRunState() {
     FCurrentFile.clear();
     FCurrentStoredName.clear();
     StoredSources.clear();
+    WindowsNames.Clear();
 }
 
 bool tkFwCAB::ConfirmCabinetAbsent() {
@@ -192,10 +194,43 @@ void tkFwCAB::CountAllFiles() {
     const std::vector<std::string> addEntries = FAddFiles;
     const std::vector<std::string> recurseEntries = FRecurseFiles;
     for (const std::string& entry : addEntries) {
-        TotalFiles += CountFiles(platform::folderPart(entry), platform::namePart(entry), false);
+        std::string folder = platform::folderPart(entry);
+        TotalFiles += CountMatchingFiles(folder, platform::namePart(entry), folder, false);
     }
     for (const std::string& entry : recurseEntries) {
-        TotalFiles += CountFiles(platform::folderPart(entry), platform::namePart(entry), true);
+        std::string folder = platform::folderPart(entry);
+        TotalFiles += CountMatchingFiles(folder, platform::namePart(entry), folder, true);
+    }
+}
+
+// The counting walk takes the same files as the adding walk, so it also learns every
+// name the run will store while nothing is compressed yet.
+std::int32_t tkFwCAB::CountMatchingFiles(const std::string& Folder, const std::string& Mask,
+                                         const std::string& BaseFolder, bool Recursive) {
+    std::int32_t count = 0;
+    if (Recursive) {
+        for (const std::string& name : EnteredSubFolders(Folder)) {
+            count += CountMatchingFiles(Folder + name + kPathSeparator, Mask, BaseFolder, true);
+        }
+    }
+    for (const std::string& name : MatchingFiles(Folder, Mask)) {
+        ++count;
+        if (OnWindowsNames && !IsLeftOut(Folder + name)) {
+            WindowsNames.Add(Folder + name,
+                             StoredPath(Folder, name, BaseFolder, FStorePath, FPartialPath));
+        }
+    }
+    return count;
+}
+
+void tkFwCAB::ReportWindowsNames() {
+    if (!OnWindowsNames || Aborted) {
+        return;
+    }
+    std::vector<TWindowsNameReport> reports = WindowsNames.Reports();
+    WindowsNames.Clear();
+    if (!reports.empty()) {
+        OnWindowsNames(this, reports, Aborted);
     }
 }
 
@@ -435,6 +470,12 @@ void tkFwCAB::AddOneFile(const std::string& Folder, const std::string& FileName,
             // and two such names could come out as one.
             FireError(kErrAddOrFlush, static_cast<int>(platform::kErrorNoUnicodeTranslation),
                       kInvalidNameText, Action);
+            continue;
+        }
+        if (StoredPath(Folder, FileName, BaseFolder, FStorePath, FPartialPath).find('\\') !=
+            std::string::npos) {
+            FireError(kErrAddOrFlush, static_cast<int>(platform::kErrorInvalidName),
+                      kBackslashNameText, Action);
             continue;
         }
         bool added = CabAddFile(*Context, FCurrentFile, stored, false, FCompType, LzxWindow);

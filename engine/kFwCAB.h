@@ -6,6 +6,7 @@
 #include "engine/CabBinding.h"
 #include "engine/CompressionType.h"
 #include "engine/FolderWalk.h"
+#include "engine/WindowsNames.h"
 
 #include <cstdint>
 #include <functional>
@@ -33,6 +34,11 @@ using TSizeChangeNotify =
 using TNameClashNotify =
     std::function<void(tkFwCAB* Sender, const std::string& FileName, const std::string& StoredName,
                        const std::string& EarlierFile)>;
+// Every stored name of the run that would not come back whole on Windows, found before
+// anything is compressed (see WindowsNames.h); raised only when there is one. Abort
+// ends the run there, quietly: nothing is written and no error is raised.
+using TWindowsNamesNotify = std::function<void(
+    tkFwCAB* Sender, const std::vector<TWindowsNameReport>& Reports, bool& Abort)>;
 // Every cabinet of the run is complete under its staging name (given in set order)
 // and none has its final name yet: Abort keeps it so, and any earlier cabinet with it.
 using TCabinetsStagedNotify =
@@ -54,6 +60,10 @@ enum : int {
     kErrCabinetExists = 804,
 };
 inline constexpr const char* kInvalidNameText = "File name is not valid UTF-8";
+// A name holding a backslash, which the cabinet would take for a folder separator, is
+// 802 with APICode platform::kErrorInvalidName and this text, the file being CurrentFile().
+inline constexpr const char* kBackslashNameText =
+    "File name holds a backslash, which a cabinet takes for a folder separator";
 // A folder a walk reaches but cannot list is reported as 802 with the system's error as
 // APICode and this text, the folder being CurrentFile().
 inline constexpr const char* kUnreadableFolderText = "Could not read the folder";
@@ -131,6 +141,7 @@ public:
     TErrorNotify OnErrorNotify;
     TSizeChangeNotify OnSizeChange;
     TNameClashNotify OnNameClash;
+    TWindowsNamesNotify OnWindowsNames;
     TCabinetsStagedNotify OnCabinetsStaged;
     TCabinetWritingNotify OnCabinetWriting;
 
@@ -159,6 +170,9 @@ private:
     std::int32_t SetIdForRun() const;
     void ReportUserAbort();
     void CountAllFiles();
+    std::int32_t CountMatchingFiles(const std::string& Folder, const std::string& Mask,
+                                    const std::string& BaseFolder, bool Recursive);
+    void ReportWindowsNames();
     void AddAllFiles();
     void ReportCompletion();
     void FlushContext();
@@ -219,6 +233,7 @@ private:
         platform::FileIdentity Identity;
     };
     std::unordered_map<std::string, StoredSource> StoredSources;
+    TWindowsNameCheck WindowsNames;
 };
 
 // The most recently constructed builder, or null once it is destroyed; the binding's

@@ -113,6 +113,8 @@ std::string systemErrorMessage(std::uint32_t code) {
         return "There is not enough space on the disk.";
     case kErrorCallNotImplemented:
         return "This function is not supported on this system.";
+    case kErrorInvalidName:
+        return "The filename, directory name, or volume label syntax is incorrect.";
     case kErrorNegativeSeek:
         return "An attempt was made to move the file pointer before the beginning of the file.";
     case kErrorBadExeFormat:

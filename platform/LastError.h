@@ -27,6 +27,7 @@ enum : std::uint32_t {
     kErrorInvalidParameter = 87,
     kErrorDiskFull = 112,
     kErrorCallNotImplemented = 120,
+    kErrorInvalidName = 123,
     kErrorNegativeSeek = 131,
     kErrorBadExeFormat = 193,
     kErrorFilenameTooLong = 206,

@@ -4,6 +4,7 @@
 #include "platform/LastError.h"
 
 #include <cerrno>
+#include <csignal>
 #include <cstdlib>
 #include <fcntl.h>
 #include <fstream>
@@ -101,29 +102,50 @@ std::uint32_t fail(std::uint32_t code) {
     return code;
 }
 
-// Runs `argv` in a process of its own session that nobody waits for; errno of a
-// failed exec, or 0.
-int spawnDetached(const std::vector<std::string>& argv) {
+// Runs `argv` in a process of its own session; errno of a failed exec, or 0. Without
+// a watch the middle process ends at once, so the program is nobody's child to reap;
+// with one it waits for the program and writes its exit status into the watch's pipe.
+int spawnDetached(const std::vector<std::string>& argv, ProgramWatch* watch) {
     std::vector<char*> pointers;
     for (const std::string& argument : argv) {
         pointers.push_back(const_cast<char*>(argument.c_str()));
     }
     pointers.push_back(nullptr);
     int report[2];
+    int ended[2] = {-1, -1};
     if (::pipe2(report, O_CLOEXEC) != 0) {
         return errno;
     }
-    pid_t child = ::fork();
-    if (child < 0) {
+    if (watch != nullptr && ::pipe2(ended, O_CLOEXEC) != 0) {
         int error = errno;
         ::close(report[0]);
         ::close(report[1]);
         return error;
     }
-    if (child == 0) {
-        // The middle process ends at once, so the program is nobody's child to reap.
+    pid_t middle = ::fork();
+    if (middle < 0) {
+        int error = errno;
+        for (int fd : {report[0], report[1], ended[0], ended[1]}) {
+            if (fd >= 0) {
+                ::close(fd);
+            }
+        }
+        return error;
+    }
+    if (middle == 0) {
         ::setsid();
-        if (::fork() != 0) {
+        pid_t program = ::fork();
+        if (program != 0) {
+            if (program < 0 || watch == nullptr) {
+                ::_exit(0);
+            }
+            ::close(report[1]); // the parent's read ends when the program has started
+            int status = 0;
+            while (::waitpid(program, &status, 0) < 0 && errno == EINTR) {
+            }
+            int code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+            ::signal(SIGPIPE, SIG_IGN);
+            (void)!::write(ended[1], &code, sizeof code);
             ::_exit(0);
         }
         int devNull = ::open("/dev/null", O_RDONLY);
@@ -136,20 +158,67 @@ int spawnDetached(const std::vector<std::string>& argv) {
         ::_exit(127);
     }
     ::close(report[1]);
-    int status = 0;
-    while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
+    if (watch == nullptr) {
+        int status = 0;
+        while (::waitpid(middle, &status, 0) < 0 && errno == EINTR) {
+        }
+    } else {
+        ::close(ended[1]);
     }
     int error = 0;
     ssize_t got;
     while ((got = ::read(report[0], &error, sizeof error)) < 0 && errno == EINTR) {
     }
     ::close(report[0]);
-    return got == static_cast<ssize_t>(sizeof error) ? error : 0;
+    error = got == static_cast<ssize_t>(sizeof error) ? error : 0;
+    if (watch != nullptr && error != 0) {
+        ::close(ended[0]); // nothing to follow: the middle process ends at once
+        int status = 0;
+        while (::waitpid(middle, &status, 0) < 0 && errno == EINTR) {
+        }
+    } else if (watch != nullptr) {
+        ::fcntl(ended[0], F_SETFL, O_NONBLOCK);
+        watch->Watch(middle, ended[0]);
+    }
+    return error;
 }
 
 } // namespace
 
-std::uint32_t startProgram(const std::string& commandLine, int /*showMode*/) {
+ProgramWatch::~ProgramWatch() {
+    if (pipe_ >= 0) {
+        ::close(pipe_); // the watcher, still waiting, ends unreaped with the program
+    }
+}
+
+void ProgramWatch::Watch(int watcher, int pipe) {
+    watcher_ = watcher;
+    pipe_ = pipe;
+}
+
+bool ProgramWatch::Ended(int& exitCode) {
+    if (pipe_ < 0) {
+        return false;
+    }
+    int code = -1;
+    ssize_t got = ::read(pipe_, &code, sizeof code);
+    if (got < 0 && (errno == EAGAIN || errno == EINTR)) {
+        return false;
+    }
+    ::close(pipe_);
+    pipe_ = -1;
+    int status = 0;
+    while (::waitpid(watcher_, &status, 0) < 0 && errno == EINTR) {
+    }
+    exitCode = got == static_cast<ssize_t>(sizeof code) ? code : -1;
+    return true;
+}
+
+std::uint32_t startProgram(const std::string& commandLine, int showMode) {
+    return startProgram(commandLine, showMode, nullptr);
+}
+
+std::uint32_t startProgram(const std::string& commandLine, int /*showMode*/, ProgramWatch* watch) {
     std::string program;
     std::vector<std::string> arguments;
     if (!splitCommandLine(commandLine, program, arguments)) {
@@ -170,7 +239,7 @@ std::uint32_t startProgram(const std::string& commandLine, int /*showMode*/) {
         arguments.clear(); // an opener takes one file
     }
     argv.insert(argv.end(), arguments.begin(), arguments.end());
-    int error = spawnDetached(argv);
+    int error = spawnDetached(argv, watch);
     if (error != 0) {
         return fail(error == ENOENT ? kErrorFileNotFound : kErrorBadFormat);
     }

@@ -19,4 +19,26 @@ constexpr int kShowNormal = 5; // SW_SHOW
 // found) or 11 (the program could not be run), with the last error set.
 std::uint32_t startProgram(const std::string& commandLine, int showMode);
 
+// Learns when a program started with it has ended, without waiting for it.
+class ProgramWatch {
+public:
+    ProgramWatch() = default;
+    ~ProgramWatch();
+    ProgramWatch(const ProgramWatch&) = delete;
+    ProgramWatch& operator=(const ProgramWatch&) = delete;
+
+    // True once the program has ended (then again never), with its exit code, 128 plus
+    // the signal's number when a signal ended it, or -1 when that is not known.
+    bool Ended(int& exitCode);
+
+    void Watch(int watcher, int pipe); // for startProgram
+
+private:
+    int watcher_ = -1;
+    int pipe_ = -1;
+};
+
+// startProgram, with `watch` (when not null) following the program until it ends.
+std::uint32_t startProgram(const std::string& commandLine, int showMode, ProgramWatch* watch);
+
 } // namespace kp::platform

@@ -2,6 +2,7 @@
 
 #include "StringConvert.h"
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QMessageBox>
 
@@ -43,6 +44,19 @@ MessageResult ShowRealBox(const MessageBoxRequest& request) {
                     QApplication::activeWindow());
     box.setTextFormat(Qt::PlainText);
     box.setDefaultButton(yesNo ? QMessageBox::Yes : QMessageBox::Ok);
+    if (!request.details.empty()) {
+        QString lines;
+        for (const std::string& line : request.details) {
+            lines += ToQString(line) + QLatin1Char('\n');
+        }
+        box.setDetailedText(lines);
+        // The list is what the box is about: shown at once, not behind a button.
+        for (QAbstractButton* button : box.buttons()) {
+            if (box.buttonRole(button) == QMessageBox::ActionRole) {
+                button->click();
+            }
+        }
+    }
     const int answer = box.exec();
     if (!yesNo) {
         return MessageResult::OK;
@@ -58,8 +72,8 @@ MessageBoxResponder& CurrentResponder() {
 } // namespace
 
 MessageResult MessageBox(const std::string& text, const std::string& title, MessageIcon icon,
-                         MessageButtons buttons) {
-    const MessageBoxRequest request{text, title, icon, buttons};
+                         MessageButtons buttons, std::vector<std::string> details) {
+    const MessageBoxRequest request{text, title, icon, buttons, std::move(details)};
     if (const MessageBoxResponder& responder = CurrentResponder()) {
         return responder(request);
     }

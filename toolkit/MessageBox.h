@@ -19,6 +19,8 @@ struct MessageBoxRequest {
     std::string title;
     MessageIcon icon = MessageIcon::None;
     MessageButtons buttons = MessageButtons::OK;
+    // Lines shown under the text in a scrolling list, for boxes that name many things.
+    std::vector<std::string> details;
 };
 
 using MessageBoxResponder = std::function<MessageResult(const MessageBoxRequest&)>;
@@ -26,7 +28,7 @@ using MessageBoxResponder = std::function<MessageResult(const MessageBoxRequest&
 // Shows a modal box owned by the application and waits for the answer. Every box of
 // the program goes through here, so a responder can stand in for the user.
 MessageResult MessageBox(const std::string& text, const std::string& title, MessageIcon icon,
-                         MessageButtons buttons);
+                         MessageButtons buttons, std::vector<std::string> details = {});
 
 // Installs a responder in place of the real dialog and returns the one it replaces;
 // an empty responder brings back the real dialog.

@@ -8,8 +8,8 @@
 
 int main(int argc, char** argv) {
     QApplication application(argc, argv);
-    // The title the desktop shows for the program (task bar, window list).
-    QApplication::setApplicationDisplayName(QStringLiteral("Korvath Pellix"));
+    // The program's title is the main window's own; a display name would also be
+    // appended to every box's and dialog's title.
     QApplication::setDesktopFileName(QStringLiteral("kpellix"));
 
     // Every argument is a path, taken byte for byte (Qt has removed its own options).

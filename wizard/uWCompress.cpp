@@ -1,5 +1,6 @@
 #include "uWCompress.h"
 
+#include "DesktopKeys.h"
 #include "FormLoading.h"
 #include "MessageBox.h"
 #include "ProcessMessages.h"
@@ -159,13 +160,15 @@ void QueueSelection(TBrowseFolder& browser, const std::string& selection, const 
 
 // The lists' click handlers copy only what the user picks; entries that go away
 // take nothing into the edit box.
+// Taking an item out moves the current row, and a list that selects one entry at a
+// time selects the new current one: the entries to remove are fixed first, and nothing
+// is left selected after, so a second press cannot take an entry nobody chose.
 void RemoveSelected(QListWidget& list) {
     const QSignalBlocker quiet(list);
-    for (int row = list.count() - 1; row >= 0; --row) {
-        if (list.item(row)->isSelected()) {
-            std::unique_ptr<QListWidgetItem>(list.takeItem(row)).reset();
-        }
+    for (QListWidgetItem* item : list.selectedItems()) {
+        std::unique_ptr<QListWidgetItem>(list.takeItem(list.row(item))).reset();
     }
+    list.clearSelection();
 }
 
 void ClearList(QListWidget& list) {
@@ -195,6 +198,7 @@ TcWizard::TcWizard(std::vector<std::string> CommandLine, QWidget* parent)
     AdjustAutoSizeLabels(this);
     SetUpComponents();
     BindHandlers();
+    UseDesktopKeys(*this);
     FormCreate(this);
 }
 
@@ -295,6 +299,16 @@ void TcWizard::BindHandlers() {
                                int& Action) {
         cabErrorNotify(Sender, ErrID, APICode, ErrText, Action);
     };
+    testRun_ = new TestRunFeedback(this);
+    testRun_->OnFailed = [this](int exitCode) {
+        MessageBox(xName->FileName() + " ended before it showed a window (exit code " +
+                       std::to_string(exitCode) +
+                       ").\rWine, which runs Windows programs here, may have failed to start "
+                       "it; running it from a terminal shows Wine's messages.",
+                   "Test Self Extract", MessageIcon::Error, MessageButtons::OK);
+    };
+    cab.OnWindowsNames = [this](tkFwCAB* Sender, const std::vector<TWindowsNameReport>& Reports,
+                                bool& Abort) { cabWindowsNames(Sender, Reports, Abort); };
 }
 
 void TcWizard::showEvent(QShowEvent* event) {
@@ -800,6 +814,45 @@ void TcWizard::cabMinorStatus(tkFwCAB* /*Sender*/, const std::string& FileName, 
     ProcessMessages();
 }
 
+// What the wizard makes is always unpacked on Windows, so names that would not come back
+// whole there are named before anything is compressed, and the user chooses: back to the
+// lists to change them, or on with the loss.
+void TcWizard::cabWindowsNames(tkFwCAB* /*Sender*/, const std::vector<TWindowsNameReport>& Reports,
+                               bool& Abort) {
+    std::vector<std::string> lines;
+    for (const TWindowsNameReport& report : Reports) {
+        std::string line = report.FileName + ": ";
+        switch (report.Issue) {
+        case TWindowsNameIssue::Backslash:
+            line += "holds a backslash and cannot be stored";
+            break;
+        case TWindowsNameIssue::NotCreatable:
+            line += report.Reason;
+            break;
+        case TWindowsNameIssue::SameName:
+            line += "Windows takes it for " + report.OtherFile;
+            break;
+        case TWindowsNameIssue::FileIsFolder:
+            line += "on Windows it is also the folder holding " + report.OtherFile;
+            break;
+        }
+        lines.push_back(line);
+    }
+    const std::string count = std::to_string(Reports.size());
+    MessageResult answer = MessageBox(
+        (Reports.size() == 1 ? std::string("One file") : count + " files") +
+            " would not come back whole when the self extracting file is run on Windows." + '\r' +
+            "Do you want to go back to the lists to change them?",
+        "Names on Windows", MessageIcon::Warning, MessageButtons::YesNo, lines);
+    ProcessMessages();
+    if (answer == MessageResult::Yes) {
+        Abort = true;
+        CancelRequested = true;
+        Step = 2;
+        ShowStep();
+    }
+}
+
 // Every failure ends the run; none is retried or skipped, so no file is left out of a
 // cabinet that then looks complete.
 void TcWizard::cabErrorNotify(tkFwCAB* Sender, int ErrID, int /*APICode*/,
@@ -828,9 +881,22 @@ void TcWizard::BitBtn1Click(QObject* /*Sender*/) {
     }
 }
 
+// Started as a test run whose outcome is the user's to see; the wizard only shows that
+// something is under way, and says so when the program could not be run at all.
 void TcWizard::Button3Click(QObject* /*Sender*/) {
-    // Started as a test run the wizard does not follow; its outcome is the user's to see.
-    platform::startProgram(xName->FileName(), platform::kShowNormal);
+    auto watch = std::make_unique<platform::ProgramWatch>();
+    const std::uint32_t started =
+        platform::startProgram(xName->FileName(), platform::kShowNormal, watch.get());
+    if (started > 31) {
+        testRun_->Follow(std::move(watch));
+        return;
+    }
+    std::string reason = platform::systemErrorMessage(started);
+    if (started == platform::kErrorBadFormat) {
+        reason += "\rWindows programs run here through Wine, which may not be installed.";
+    }
+    MessageBox(xName->FileName() + " could not be started:\r" + reason, "Test Self Extract",
+               MessageIcon::Error, MessageButtons::OK);
 }
 
 } // namespace kp

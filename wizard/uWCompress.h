@@ -4,6 +4,7 @@
 #include "BrowseFolder.h"
 #include "FileDrop.h"
 #include "SaveDialog.h"
+#include "TestRunFeedback.h"
 #include "engine/kFwCAB.h"
 #include "ui_cWizard.h"
 
@@ -76,6 +77,8 @@ public:
     void TimerTimer(QObject* Sender);
     void cabMajorStatus(tkFwCAB* Sender, const std::string& CabName, int Percent, bool& Abort);
     void cabMinorStatus(tkFwCAB* Sender, const std::string& FileName, int Percent, bool& Abort);
+    void cabWindowsNames(tkFwCAB* Sender, const std::vector<TWindowsNameReport>& Reports,
+                         bool& Abort);
     void cabErrorNotify(tkFwCAB* Sender, int ErrID, int APICode, const std::string& ErrText,
                         int& Action);
     void bTreeCustomButtonClick(TBrowseFolder* Sender, QWidget* DialogHandle);
@@ -123,6 +126,7 @@ private:
     bool runUnderWay_ = false;
     bool buildUnderWay_ = false;
     bool closeWhenDone_ = false;
+    TestRunFeedback* testRun_ = nullptr;
 };
 
 } // namespace kp

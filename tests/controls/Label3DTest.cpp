@@ -145,8 +145,9 @@ TEST(Label3D, DisabledFaceIsGreyWithTheApplicationPalette) {
             ++facePixels;
             const QColor c = disabled.pixelColor(x, y);
             ASSERT_TRUE(c.red() == c.green() && c.green() == c.blue()) << c.name().toStdString();
+            // About the desktop's #80: dark enough to read against the window.
             ASSERT_GT(c.red(), 0x40);
-            ASSERT_LT(c.red(), 0xD0);
+            ASSERT_LT(c.red(), 0xA8);
         }
     }
     EXPECT_GT(facePixels, 0);

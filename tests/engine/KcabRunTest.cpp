@@ -208,6 +208,32 @@ TEST_F(KcabRunTest, HelpDocumentsEveryOption) {
     }
 }
 
+// The version is the project's, set once in CMake; it needs no cabinet or PATH, but a
+// wrong option beside it is still a mistake.
+TEST_F(KcabRunTest, VersionShowsTheProjectsVersionAlone) {
+    KcabResult result = run({"--version"});
+    EXPECT_EQ(result.exitCode, 0) << result.err;
+    EXPECT_EQ(result.out, std::string("kcab (Korvath Pellix) ") + KP_VERSION + "\n");
+    EXPECT_EQ(result.err, "");
+    KcabResult mistaken = run({"--version", "--no-such-option"});
+    EXPECT_EQ(mistaken.exitCode, 2);
+    EXPECT_EQ(mistaken.out, "");
+}
+
+// Text that cannot be written (a full disk, a reader gone away) is a failure, as for
+// any other command-line tool.
+TEST_F(KcabRunTest, HelpAndVersionFailWhenTheirTextCannotBeWritten) {
+    for (const char* option : {"--help", "--version"}) {
+        std::ostringstream full;
+        full.setstate(std::ios::badbit);
+        std::ostringstream err;
+        EXPECT_EQ(RunKcab({option}, full, err, KcabTerminal{false, 100}, interrupt), 1) << option;
+        EXPECT_EQ(err.str(), "kcab: cannot write to the standard output\n") << option;
+    }
+    KcabResult process = runProcess("--version >/dev/full");
+    EXPECT_EQ(process.exitCode, 1) << process.out;
+}
+
 TEST_F(KcabRunTest, StoredPathsFollowThePathsOption) {
     std::string file = tree + "bin/deeper/text.txt";
     std::string full = file.substr(1);
@@ -627,10 +653,14 @@ TEST_F(KcabRunTest, NamesAreShownEscapedAndNonUtf8NamesRefused) {
     scratch.write("tree/caf\xff", "not text at all");
     KcabResult refused = run({"-r", "-q", "-m", "none", "-o", out, tree});
     EXPECT_EQ(refused.exitCode, 1);
-    EXPECT_EQ(refused.err, "kcab: " + tree +
-                               "caf\\xE9: File name is not valid UTF-8 (system error 1113: No "
-                               "mapping for the Unicode character exists in the target multi-byte "
-                               "code page.) [error 802]\n");
+    // The control character is first reported as a name Windows cannot create.
+    EXPECT_TRUE(
+        refused.err.ends_with("\nkcab: " + tree +
+                              "caf\\xE9: File name is not valid UTF-8 (system error 1113: No "
+                              "mapping for the Unicode character exists in the target multi-byte "
+                              "code page.) [error 802]\n"))
+        << refused.err;
+    EXPECT_EQ(refused.err.find('\x1b'), std::string::npos) << refused.err;
     EXPECT_FALSE(std::filesystem::exists(out));
 }
 

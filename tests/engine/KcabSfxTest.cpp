@@ -1,5 +1,6 @@
 // kcab --sfx in-process: what goes into the self-extractor, and every way it can fail.
 // Running the result under Wine is the stubs' end-to-end test.
+#include "CabinetCheck.h"
 #include "EngineFixture.h"
 #include "KcabRun.h"
 #include "platform/ImageBytes.h"
@@ -139,6 +140,38 @@ TEST_F(KcabSfxTest, AFailedWriteLeavesNoSelfExtractorAndNoCabinet) {
     EXPECT_EQ(run({"-q", "-r", "--sfx", out, tree}), 1);
     EXPECT_NE(err.find("system error 112"), std::string::npos) << err;
     EXPECT_EQ(outFolder(), std::vector<std::string>{});
+}
+
+// Names Windows would not give back whole: a plain cabinet warns (it may be unpacked on
+// Linux), a self-extractor is refused before compressing unless the loss is accepted,
+// and a backslash inside a name is never stored.
+TEST_F(KcabSfxTest, NamesWindowsWouldNotGiveBackStopASelfExtractorOnly) {
+    std::string names = scratch.folder("names");
+    scratch.write("names/a.txt", "one");
+    scratch.write("names/a.txt.", "two");
+    scratch.write("names/\xC3\x89t\xC3\xA9.txt", "three");
+    scratch.write("names/\xC3\xA9T\xC3\xA9.TXT", "four");
+    std::string cabinet = scratch.path("out/plain.cab");
+
+    ASSERT_EQ(run({"-q", "-o", cabinet, names}), 0) << err;
+    EXPECT_NE(err.find("warning: " + names + "a.txt.: stored as a.txt., but \"a.txt.\" ends with"),
+              std::string::npos)
+        << err;
+    EXPECT_NE(err.find("which Windows takes for a.txt"), std::string::npos) << err;
+    EXPECT_NE(err.find("which Windows takes for \xC3\x89t\xC3\xA9.txt"), std::string::npos) << err;
+    EXPECT_EQ(cabinetContents(cabinet).size(), 4u);
+
+    EXPECT_EQ(run({"-q", "--sfx", out, names}), 2);
+    EXPECT_NE(err.find("--accept-name-loss"), std::string::npos) << err;
+    EXPECT_EQ(outFolder(), std::vector<std::string>{"plain.cab"}) << "nothing of the run is left";
+
+    ASSERT_EQ(run({"-q", "--accept-name-loss", "--sfx", out, names}), 0) << err;
+    EXPECT_TRUE(std::filesystem::exists(out));
+
+    scratch.write("names/..\\evil.txt", "x");
+    EXPECT_EQ(run({"-q", "-f", "-o", cabinet, names}), 2);
+    EXPECT_NE(err.find("holds a backslash"), std::string::npos) << err;
+    EXPECT_EQ(cabinetContents(cabinet).size(), 4u) << "the earlier cabinet stays as it was";
 }
 
 } // namespace

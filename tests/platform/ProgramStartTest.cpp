@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <thread>
+#include <unistd.h>
 
 using namespace kp::platform;
 
@@ -69,6 +70,26 @@ TEST_F(ProgramStartTest, AWindowsProgramGoesToWineOrElseToTheDesktopsOpener) {
 
     ::setenv("PATH", scratch.path("nothing").c_str(), 1);
     EXPECT_EQ(startProgram(exe, kShowNormal), kErrorBadFormat);
+}
+
+// The watch tells a program still running from one that ended, and how it ended,
+// without waiting for it.
+TEST_F(ProgramStartTest, AWatchLearnsWhenAndHowTheProgramEnded) {
+    std::string program = scratch.write("ends.sh", "#!/bin/sh\nsleep 0.5\nexit 7\n");
+    std::filesystem::permissions(program, std::filesystem::perms::owner_all);
+    ProgramWatch watch;
+    ASSERT_GT(startProgram(program, kShowNormal, &watch), 31u);
+    int code = 0;
+    EXPECT_FALSE(watch.Ended(code)) << "still sleeping";
+    for (int i = 0; i < 100 && !watch.Ended(code); ++i) {
+        ::usleep(50000);
+    }
+    EXPECT_EQ(code, 7);
+    EXPECT_FALSE(watch.Ended(code)) << "an end is told once";
+
+    ProgramWatch missing;
+    EXPECT_EQ(startProgram(scratch.path("missing.exe"), kShowNormal, &missing), kErrorFileNotFound);
+    EXPECT_FALSE(missing.Ended(code));
 }
 
 TEST_F(ProgramStartTest, AMissingProgramIsReported) {

@@ -106,6 +106,41 @@ TEST_F(SelectionListsTest, RemoveTakesTheSelectedEntriesAndClickCopiesOne) {
     EXPECT_EQ(wizard->lTree->count(), 0);
 }
 
+// The minus button takes exactly the entries the user selected, on every list, whatever
+// the list does with its current row as entries go; a second press takes nothing.
+TEST_F(SelectionListsTest, RemoveTakesOnlyTheChosenEntriesOnEveryList) {
+    struct Case {
+        std::vector<int> chosen;
+        Names left;
+    };
+    const Case cases[] = {
+        {{2}, {"/0", "/1"}}, {{1}, {"/0", "/2"}}, {{0}, {"/1", "/2"}}, {{0, 2}, {"/1"}}};
+    for (auto [list, remove] :
+         {std::pair{wizard->lTree, wizard->sTree}, std::pair{wizard->lFolder, wizard->sFolder},
+          std::pair{wizard->lFiles, wizard->sFiles}}) {
+        const bool single = list->selectionMode() == QAbstractItemView::SingleSelection;
+        for (const Case& c : cases) {
+            if (single && c.chosen.size() > 1) {
+                continue;
+            }
+            list->clear();
+            for (const char* entry : {"/0", "/1", "/2"}) {
+                AppendEntry(*list, entry);
+            }
+            for (int row : c.chosen) {
+                // As a click does: the entry becomes current and selected.
+                list->setCurrentRow(row, single ? QItemSelectionModel::ClearAndSelect
+                                                : QItemSelectionModel::Select);
+            }
+            remove->click();
+            EXPECT_EQ(Entries(*list), c.left) << list->objectName().toStdString();
+            remove->click();
+            EXPECT_EQ(Entries(*list), c.left)
+                << list->objectName().toStdString() << ": nothing is selected after a remove";
+        }
+    }
+}
+
 // Runs drive on the folder browser once it is open.
 void WhenTheBrowserOpens(std::function<void(FolderBrowserDialog&)> drive) {
     QTimer::singleShot(0, [drive = std::move(drive)] {

@@ -320,5 +320,34 @@ TEST_F(RunTest, WithoutWritingBesideTheProgramTheCabinetGoesToTheUsersCache) {
     EXPECT_EQ(status.st_mode & 0777, 0700u);
 }
 
+// The wizard's output is unpacked on Windows: names that would not come back whole are
+// named before anything is compressed; Yes goes back to the lists, No goes on.
+TEST_F(RunTest, NamesWindowsWouldNotGiveBackAreShownBeforeCompressing) {
+    const std::string first = scratch.write("tree/Index.html", "index");
+    const std::string second = scratch.write("tree/index.html", "lower");
+    scratch.write("tree/notes.txt.", "dot");
+    List(wizard->lTree, scratch.path("tree"));
+
+    boxes.QueueAnswer(MessageResult::Yes);
+    Run();
+    ASSERT_EQ(boxes.Boxes().size(), 1u);
+    const MessageBoxRequest& box = boxes.Boxes()[0];
+    EXPECT_EQ(box.title, "Names on Windows");
+    EXPECT_EQ(box.buttons, MessageButtons::YesNo);
+    EXPECT_NE(box.text.find("2 files would not come back whole"), std::string::npos) << box.text;
+    ASSERT_EQ(box.details.size(), 2u);
+    EXPECT_NE(box.details[1].find(second + ": Windows takes it for " + first), std::string::npos)
+        << box.details[1];
+    EXPECT_EQ(wizard->Steps->currentWidget()->objectName(), QStringLiteral("Tree"));
+    EXPECT_FALSE(platform::fileExists(SpoolCabFile));
+    EXPECT_TRUE(wizard->wnext->isEnabled() && wizard->wback->isEnabled());
+
+    boxes.QueueAnswer(MessageResult::No);
+    Run();
+    EXPECT_EQ(boxes.Boxes().size(), 2u);
+    EXPECT_EQ(Step, 7);
+    EXPECT_EQ(cabinetContents(SpoolCabFile).size(), 3u);
+}
+
 } // namespace
 } // namespace kp::test

@@ -5,8 +5,10 @@
 #include "platform/FaultInjection.h"
 #include "platform/LastError.h"
 
+#include <QApplication>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QTest>
 #include <QTimer>
 
 #include <gtest/gtest.h>
@@ -266,8 +268,25 @@ TEST_F(SfxPagesTest, TestSelfExtractNowStartsTheNewFile) {
     for (int i = 0; i < 100 && readFileBytes(marker).empty(); ++i) {
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
-    ::setenv("PATH", savedPath.c_str(), 1);
     EXPECT_EQ(readFileBytes(marker), out + "with space/setup.EXE\n");
+    EXPECT_TRUE(QTest::qWaitFor([] { return QApplication::overrideCursor() == nullptr; }))
+        << "the busy pointer goes once the program has ended";
+    EXPECT_TRUE(sfx->boxes.Boxes().empty()) << "an ordinary end is the user's to see";
+
+    // Wine failing before the program shows anything, and no Wine at all, are explained.
+    scratch.write("bin/wine", "#!/bin/sh\nexit 66\n");
+    wizard().Button3->click();
+    EXPECT_TRUE(QTest::qWaitFor([this] { return !sfx->boxes.Boxes().empty(); }));
+    ::setenv("PATH", scratch.path("nothing").c_str(), 1);
+    wizard().Button3->click();
+    ::setenv("PATH", savedPath.c_str(), 1);
+    ASSERT_EQ(sfx->boxes.Boxes().size(), 2u);
+    for (const MessageBoxRequest& box : sfx->boxes.Boxes()) {
+        EXPECT_EQ(box.title, "Test Self Extract");
+    }
+    EXPECT_NE(sfx->boxes.Boxes()[0].text.find("(exit code 66)"), std::string::npos);
+    EXPECT_NE(sfx->boxes.Boxes()[1].text.find("could not be started"), std::string::npos);
+    EXPECT_NE(sfx->boxes.Boxes()[1].text.find("Wine"), std::string::npos);
 }
 
 // From the lists to the Cool page with nothing but the wizard's own controls.

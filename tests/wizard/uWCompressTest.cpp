@@ -141,6 +141,35 @@ TEST(TcWizard, UnderlinedLettersPressTheButtons) {
     EXPECT_EQ(QApplication::exec(), 0);
 }
 
+// As on the desktop: Enter presses the focused button, and Tab into the method's radio
+// group lands on the checked choice, whichever it is.
+TEST(TcWizard, EnterPressesTheFocusedButtonAndTabFindsTheCheckedChoice) {
+    TcWizard wizard;
+    wizard.show();
+    QApplication::setActiveWindow(&wizard);
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&wizard));
+    wizard.wnext->setFocus();
+    QTest::keyClick(wizard.wnext, Qt::Key_Return);
+    EXPECT_TRUE(QTest::qWaitFor([] { return Step == 2; }));
+    wizard.wback->setFocus();
+    QTest::keyClick(wizard.wback, Qt::Key_Enter, Qt::KeypadModifier);
+    EXPECT_TRUE(QTest::qWaitFor([] { return Step == 1; }));
+
+    Step = 5;
+    wizard.ShowStep();
+    for (QRadioButton* checked : {wizard.LZX, wizard.MSZIP}) {
+        checked->setChecked(true);
+        wizard.Track->setFocus();
+        QTest::keyClick(wizard.Track, Qt::Key_Tab);
+        EXPECT_EQ(QApplication::focusWidget(), checked) << checked->objectName().toStdString();
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        EXPECT_EQ(QApplication::focusWidget(), wizard.TrackFolder) << "the group is one stop";
+    }
+    wizard.MSZIP->setFocus();
+    QTest::keyClick(wizard.MSZIP, Qt::Key_Right);
+    EXPECT_TRUE(wizard.LZX->isChecked()) << "the arrow keys still move within the group";
+}
+
 TEST(TcWizard, MethodPageStartsWithItsSettings) {
     TcWizard wizard;
     EXPECT_TRUE(wizard.LZX->isChecked());

@@ -35,8 +35,11 @@ Options:
                           independent decoder (libmspack) and compare every
                           file's name, size, date and bytes with its source;
                           any difference is an error naming the file
+      --accept-name-loss  build a self-extractor even though some names would
+                          not come back whole on Windows (see below)
   -q, --quiet             no progress and no summary; errors are still shown
   -h, --help              show this text
+      --version           show kcab's version
 
 BYTES may end in K, M or G (powers of 1024).
 
@@ -45,7 +48,18 @@ beyond ASCII are stored as UTF-8 and flagged so; a name that is not valid UTF-8
 (say Latin-1 bytes from an old archive) stops the run with an error naming the
 file, its odd bytes shown as \xNN: rename it first, since an extractor would
 give it another name. Names shown on the terminal have control characters
-escaped the same way. Hidden folders (names starting
+escaped the same way.
+
+Before compressing, kcab checks every name as Windows will see it. A '\' inside
+a Linux name cannot be stored (the cabinet would take it for a folder separator):
+that stops the run with exit 2. Names Windows cannot create (trailing dots or
+spaces; CON, PRN, AUX, NUL, COM1-9, LPT1-9 with or without an extension; the
+characters < > : " | ? * and control characters), two names Windows takes for
+one (letter case aside over Unicode, trailing dots and spaces dropped), and a
+file whose name is another file's folder are each reported. For a plain cabinet
+these are warnings, since it may be unpacked on Linux; a self-extractor (--sfx,
+--sfx-dos) is always unpacked on Windows, so kcab stops with exit 2 before
+compressing unless --accept-name-loss is given. Hidden folders (names starting
 with '.') and symbolic links to folders are not entered; hidden files inside
 entered folders are packed; FIFOs, sockets and devices are left out.
 
@@ -72,8 +86,11 @@ PATHs instead of drawn at random: the same tree then gives the same bytes in
 any time zone.
 
 Exit status: 0 the cabinet was written; 1 it was not (the reason is shown);
-2 the command line was wrong or a PATH does not exist; 130 interrupted.
+2 the command line was wrong, a PATH does not exist or a name cannot be stored
+(for a self-extractor: would not come back whole on Windows); 130 interrupted.
 )";
+
+const char* const kKcabVersion = "kcab (Korvath Pellix) " KP_VERSION;
 
 namespace {
 
@@ -162,6 +179,8 @@ bool parseSizeOption(const std::string& name, const std::string& value, std::uin
 bool applySwitch(const std::string& name, KcabOptions& options) {
     if (name == "-h" || name == "--help") {
         options.help = true;
+    } else if (name == "--version") {
+        options.version = true;
     } else if (name == "-r" || name == "--recursive") {
         options.recursive = true;
     } else if (name == "-f" || name == "--force") {
@@ -170,6 +189,8 @@ bool applySwitch(const std::string& name, KcabOptions& options) {
         options.quiet = true;
     } else if (name == "--verify") {
         options.verify = true;
+    } else if (name == "--accept-name-loss") {
+        options.acceptNameLoss = true;
     } else {
         return false;
     }
@@ -246,7 +267,7 @@ bool applySwitchGroup(const std::string& argument, KcabOptions& options, std::st
 
 // What every run needs once all arguments are read.
 bool checkComplete(const KcabOptions& options, std::string& error) {
-    if (options.help) {
+    if (options.help || options.version) {
         return true;
     }
     if (options.output.empty()) {

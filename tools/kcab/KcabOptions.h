@@ -19,7 +19,12 @@ struct KcabOptions {
     bool replace = false;
     bool quiet = false;
     bool verify = false;
+    // Names that would not come back whole on Windows stop a self-extractor's run
+    // unless the user accepts the loss; a plain cabinet only warns.
+    bool acceptNameLoss = false;
+    bool forWindows = false; // set with --sfx, whose output is always for Windows
     bool help = false;
+    bool version = false;
     TCompressionType method = ctLzx;
     int lzxWindow = cab::lzx::kMaxWindowBits;
     // Bit patterns for the builder: 2 GiB is held as the int32 with only the top bit set.
@@ -34,5 +39,7 @@ bool parseKcabOptions(const std::vector<std::string>& arguments, KcabOptions& op
                       std::string& error);
 
 extern const char* const kKcabHelp;
+// The first line `kcab --version` prints: the program, the project and its version.
+extern const char* const kKcabVersion;
 
 } // namespace kp

@@ -26,6 +26,17 @@ using namespace platform;
 
 namespace {
 
+// --help and --version succeed only when their text got out: not into a full disk or
+// a closed pipe.
+int textShown(std::ostream& out, std::ostream& err) {
+    out.flush();
+    if (out) {
+        return kKcabWritten;
+    }
+    err << "kcab: cannot write to the standard output\n";
+    return kKcabNotWritten;
+}
+
 std::string describeSystemError(int code) {
     if (code == 0) {
         return {};
@@ -117,21 +128,16 @@ public:
                 abort = true;
             }
         };
-        cab.OnNameClash = [this](tkFwCAB*, const std::string& file, const std::string& stored,
-                                 const std::string& earlier) {
-            progress.clear();
-            this->err << "kcab: warning: " << shown(file) << ": stored as " << shown(stored)
-                      << ", a name " << shown(earlier)
-                      << " already has (letter case aside); extracting keeps only one of them\n";
-        };
+        cab.OnWindowsNames = [this](tkFwCAB*, const std::vector<TWindowsNameReport>& reports,
+                                    bool& abort) { onWindowsNames(reports, abort); };
     }
 
     int run() {
         cab.BuildCabinet();
         std::vector<std::string> stale;
         // The builder leaves nothing of a run that did not finish: no cabinet to remove.
-        bool written = !failed && !interrupted && !verifyRefused && !commitRefused && addingDone &&
-                       fileExists(options.output);
+        bool written = !failed && !interrupted && !verifyRefused && !commitRefused &&
+                       !namesRefused && addingDone && fileExists(options.output);
         if (written && options.replace) {
             stale = removeStaleKcabMembers(earlierAtCommit, static_cast<int>(ownCabinets.size()));
         }
@@ -139,6 +145,9 @@ public:
         signalsHeld.reset();
         setLock.release();
         progress.clear();
+        if (namesRefused) {
+            return kKcabUsage;
+        }
         if (verifyRefused || commitRefused) {
             if (interrupted) {
                 err << "kcab: interrupted; no cabinet written\n";
@@ -241,6 +250,48 @@ private:
         err << describeSystemError(apiCode) << " [error " << errId << "]\n";
     }
 
+    // A backslash inside a name is never stored; the rest only matters where the
+    // cabinet is unpacked on Windows, which a self-extractor always is.
+    void onWindowsNames(const std::vector<TWindowsNameReport>& reports, bool& abort) {
+        progress.clear();
+        bool refuse = false;
+        for (const TWindowsNameReport& report : reports) {
+            bool error = report.Issue == TWindowsNameIssue::Backslash ||
+                         (options.forWindows && !options.acceptNameLoss);
+            refuse = refuse || error;
+            err << "kcab: " << (error ? "" : "warning: ") << shown(report.FileName) << ": "
+                << windowsNameProblem(report) << '\n';
+        }
+        if (refuse) {
+            if (options.forWindows && !options.acceptNameLoss) {
+                err << "kcab: not built: a self-extractor is unpacked on Windows; rename these "
+                       "files, or accept the loss with --accept-name-loss\n";
+            }
+            namesRefused = true;
+            abort = true;
+        }
+    }
+
+    static std::string windowsNameProblem(const TWindowsNameReport& report) {
+        switch (report.Issue) {
+        case TWindowsNameIssue::Backslash:
+            return std::string(kBackslashNameText) + "; rename it first";
+        case TWindowsNameIssue::NotCreatable:
+            return "stored as " + shown(report.StoredName) + ", but " + shown(report.Reason) +
+                   "; Windows cannot create it as named";
+        case TWindowsNameIssue::SameName:
+            return "stored as " + shown(report.StoredName) + ", which Windows takes for " +
+                   shown(report.OtherStoredName) + " (" + shown(report.OtherFile) +
+                   "); extracting there keeps only one of them";
+        case TWindowsNameIssue::FileIsFolder:
+            return "stored as " + shown(report.StoredName) +
+                   ", which on Windows is also the folder holding " +
+                   shown(report.OtherStoredName) + " (" + shown(report.OtherFile) +
+                   "); extracting there cannot create both";
+        }
+        return {};
+    }
+
     void checkInterrupt(bool& abort) {
         if (interrupt.load()) {
             interrupted = true;
@@ -330,6 +381,7 @@ private:
     KcabFolderLock setLock;
     std::vector<KcabSetMember> earlierAtCommit;
     std::optional<StopSignalsHeld> signalsHeld;
+    bool namesRefused = false;
 };
 
 } // namespace
@@ -357,7 +409,11 @@ int RunKcab(const std::vector<std::string>& arguments, std::ostream& out, std::o
     }
     if (options.help) {
         out << kKcabHelp << kp::kKcabSfxHelp;
-        return kKcabWritten;
+        return textShown(out, err);
+    }
+    if (options.version) {
+        out << kKcabVersion << '\n';
+        return textShown(out, err);
     }
     bool badEpoch = false;
     kp::platform::sourceDateEpoch(&badEpoch);
@@ -371,6 +427,7 @@ int RunKcab(const std::vector<std::string>& arguments, std::ostream& out, std::o
         return kKcabNotWritten;
     }
     options.output = absoluteKcabPath(options.output, here);
+    options.forWindows = sfx.requested();
     if (sfx.requested() && !kp::admitKcabSfx(sfx, options.replace, options.cabinetSize, error)) {
         err << "kcab: " << error << '\n';
         return kKcabUsage;
