@@ -243,6 +243,14 @@ bool writeBody(Context& c, INT_PTR hf, const CabinetLayout& layout, int& oper, i
                 return false;
             }
             done += chunk;
+            // A cabinet of a stored gigabyte takes seconds to copy: the client may stop
+            // it between chunks, as it may between a folder's blocks.
+            if (part == &c.cabData && c.status &&
+                c.status(statusFolder, done, part->size(), c.io.pv) == -1) {
+                oper = FCIERR_USER_ABORT;
+                err = 0;
+                return false;
+            }
         }
     }
     return true;

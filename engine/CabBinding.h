@@ -18,6 +18,8 @@ namespace kp {
 
 // Per-file progress, called for every compressed block of the file being added.
 using TProgressProc = void (*)(const std::string& FileName, int Percent, bool& Abort);
+// A cabinet is being written; Abort stops it.
+using TWritingProc = void (*)(bool& Abort);
 // The service is about to start the next cabinet of a set and asks for its names.
 using TNextCabProc = void (*)(std::string& CabName, std::string& DiskName, int CabNo, int& DiskNo,
                               bool& Abort);
@@ -48,6 +50,9 @@ struct CompContext {
     bool SourceSizeChanged = false;
     TProgressProc ProgressProc = nullptr;
     TNextCabProc NextCabProc = nullptr;
+    // Asked between the chunks of a cabinet being written (a stored gigabyte takes
+    // seconds): Abort stops the writing, which then fails with FCIERR_USER_ABORT.
+    TWritingProc WritingProc = nullptr;
     // A callback caught an exception and failed; the service call then reports nothing.
     bool ExceptionCaught = false;
     // The temporary names fciGetTempFile gave out: fciOpen creates these as they are

@@ -280,9 +280,27 @@ FNFCIFILEPLACED(fciFilePlaced) {
     return 0;
 }
 
+namespace {
+
+// statusFolder comes between the blocks of a folder being placed in a cabinet and the
+// chunks of a cabinet being written: no progress of a file, only a chance to stop.
+long pollWriting(void* pv) {
+    CompContext& context = contextOf(pv);
+    bool abort = false;
+    if (context.WritingProc) {
+        context.WritingProc(abort);
+    }
+    return abort ? -1 : 0;
+}
+
+} // namespace
+
 FNFCISTATUS(fciStatus) {
     (void)cb1;
     return guarded<long>(pv, -1, [&]() -> long {
+        if (typeStatus == statusFolder) {
+            return pollWriting(pv);
+        }
         if (typeStatus != statusFile) {
             return 0;
         }
@@ -301,11 +319,10 @@ FNFCISTATUS(fciStatus) {
 }
 
 FNFCISTATUS(fciFlushStatus) {
-    (void)typeStatus;
     (void)cb1;
     (void)cb2;
-    (void)pv;
-    return 0;
+    return guarded<long>(
+        pv, -1, [&]() -> long { return typeStatus == statusFolder ? pollWriting(pv) : 0; });
 }
 
 FNFCIGETNEXTCABINET(fciGetNextCabinet) {

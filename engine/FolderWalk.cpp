@@ -3,6 +3,7 @@
 #include "platform/DirectorySearch.h"
 #include "platform/Files.h"
 #include "platform/LastError.h"
+#include "platform/Wildcard.h"
 
 #include <algorithm>
 #include <optional>
@@ -41,6 +42,7 @@ std::optional<LeftOutReason> ReasonLeftOut(const FoundEntry& entry) {
         return LeftOutReason::DanglingLink;
     case EntryKind::Special:
         return LeftOutReason::NotARegularFile;
+    case EntryKind::Unreadable: // not passed over: the builder reports it
     case EntryKind::File:
         break;
     }
@@ -89,6 +91,90 @@ void CollectLeftOut(const std::string& Folder, const std::string& Mask, bool Rec
 
 } // namespace
 
+namespace {
+
+std::function<void(const std::string&)>& WalkStepHook() {
+    static std::function<void(const std::string&)> hook;
+    return hook;
+}
+
+} // namespace
+
+void SetWalkStepHook(std::function<void(const std::string& Folder)> Hook) {
+    WalkStepHook() = std::move(Hook);
+}
+
+void WalkStep(const std::string& Folder) {
+    if (WalkStepHook()) {
+        WalkStepHook()(Folder);
+    }
+}
+
+bool RelistWalkFolder(WalkFolder& Folder, std::uint32_t& Error) {
+    if (!listEntriesIn(Folder.Handle, kEveryName, Folder.Entries)) {
+        Error = lastError();
+        return false;
+    }
+    return true;
+}
+
+bool OpenWalkFolder(const std::string& Folder, WalkFolder& Out, std::uint32_t& Error) {
+    Out.Entries.clear();
+    Out.Handle = FolderHandle::open(Folder);
+    if (!Out.Handle.isOpen()) {
+        Error = lastError();
+        return false;
+    }
+    return RelistWalkFolder(Out, Error);
+}
+
+bool OpenWalkSubFolder(const WalkFolder& Parent, const std::string& Name, WalkFolder& Out,
+                       std::uint32_t& Error) {
+    Out.Entries.clear();
+    Out.Handle = Parent.Handle.openSub(Name);
+    if (!Out.Handle.isOpen()) {
+        Error = lastError();
+        return false;
+    }
+    return RelistWalkFolder(Out, Error);
+}
+
+std::vector<std::string> EnteredSubFolders(const WalkFolder& Folder) {
+    std::vector<std::string> names;
+    for (const FoundEntry& entry : Folder.Entries) {
+        if (IsEnteredFolder(entry)) {
+            names.push_back(entry.name);
+        }
+    }
+    return names;
+}
+
+std::vector<std::string> MatchingFiles(const WalkFolder& Folder, const std::string& Mask) {
+    std::vector<std::string> names;
+    for (const FoundEntry& entry : Folder.Entries) {
+        if (IsTakenFile(entry) && matchesMask(entry.name, Mask)) {
+            names.push_back(entry.name);
+        }
+    }
+    return names;
+}
+
+// A hidden name is never entered as a folder, so only its match with the mask counts.
+std::vector<const FoundEntry*> UninspectableEntries(const WalkFolder& Folder,
+                                                    const std::string& Mask, bool Recursive) {
+    std::vector<const FoundEntry*> found;
+    for (const FoundEntry& entry : Folder.Entries) {
+        if (entry.kind != EntryKind::Unreadable) {
+            continue;
+        }
+        bool enterable = Recursive && entry.mayBeFolder && (entry.attributes & kAttrHidden) == 0;
+        if (enterable || matchesMask(entry.name, Mask)) {
+            found.push_back(&entry);
+        }
+    }
+    return found;
+}
+
 std::vector<std::string> EnteredSubFolders(const std::string& Folder) {
     std::vector<std::string> names;
     for (const FoundEntry& entry : Listing(Folder + kEveryName)) {
@@ -109,14 +195,28 @@ std::vector<std::string> MatchingFiles(const std::string& Folder, const std::str
     return names;
 }
 
-std::int32_t CountFiles(const std::string& Folder, const std::string& Mask, bool Recursive) {
+namespace {
+
+std::int32_t CountIn(const WalkFolder& Folder, const std::string& Mask, bool Recursive) {
     std::int32_t count = 0;
+    std::uint32_t error = 0;
     if (Recursive) {
         for (const std::string& name : EnteredSubFolders(Folder)) {
-            count += CountFiles(Folder + name + kPathSeparator, Mask, true);
+            WalkFolder sub;
+            if (OpenWalkSubFolder(Folder, name, sub, error)) {
+                count += CountIn(sub, Mask, true);
+            }
         }
     }
     return count + static_cast<std::int32_t>(MatchingFiles(Folder, Mask).size());
+}
+
+} // namespace
+
+std::int32_t CountFiles(const std::string& Folder, const std::string& Mask, bool Recursive) {
+    WalkFolder top;
+    std::uint32_t error = 0;
+    return OpenWalkFolder(Folder, top, error) ? CountIn(top, Mask, Recursive) : 0;
 }
 
 bool FolderUnreadable(const std::string& Folder, std::uint32_t& Error) {

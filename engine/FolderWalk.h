@@ -4,8 +4,11 @@
 // must tell a user beforehand what a run will leave out, so the two cannot disagree.
 #pragma once
 
+#include "platform/DirectorySearch.h"
+
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -28,6 +31,44 @@ std::int32_t CountFiles(const std::string& Folder, const std::string& Mask, bool
 // Whether Folder is there but cannot be listed (no permission, a path too long, a
 // failing disk), with the system's error in Error: a walk would take it for empty.
 bool FolderUnreadable(const std::string& Folder, std::uint32_t& Error);
+
+// A folder of a walk, held open, and its whole listing in name order. The builder walks
+// through these: a sub-folder is opened through its parent's handle and never through
+// a link, so a folder renamed or swapped for a link during the run cannot lead the walk
+// out of the tree it was given.
+struct WalkFolder {
+    platform::FolderHandle Handle;
+    std::vector<platform::FoundEntry> Entries;
+    // The folder's path as the walk names it, ending with the separator or empty.
+    const std::string& Path() const { return Handle.path(); }
+};
+
+// Opens and lists the folder at Folder (the walk's top, links followed, as the user
+// named it), or the sub-folder Name of Parent. False with the system's error in Error:
+// kErrorPathNotFound when it is gone, platform::kErrorFolderReplaced when the
+// sub-folder has become a link or a file since Parent was listed.
+bool OpenWalkFolder(const std::string& Folder, WalkFolder& Out, std::uint32_t& Error);
+bool OpenWalkSubFolder(const WalkFolder& Parent, const std::string& Name, WalkFolder& Out,
+                       std::uint32_t& Error);
+// Lists the open folder again (after an entry could not be inspected).
+bool RelistWalkFolder(WalkFolder& Folder, std::uint32_t& Error);
+
+// The names of Folder's sub-folders the walk enters, and of the files matching Mask it
+// takes, by the same rules as the path-based functions above.
+std::vector<std::string> EnteredSubFolders(const WalkFolder& Folder);
+std::vector<std::string> MatchingFiles(const WalkFolder& Folder, const std::string& Mask);
+
+// The entries of Folder the walk would take (matching Mask) or, with Recursive, might
+// enter, but that cannot be inspected: a walk that passed over them would lose them
+// without a word.
+std::vector<const platform::FoundEntry*>
+UninspectableEntries(const WalkFolder& Folder, const std::string& Mask, bool Recursive);
+
+// A seam for tests: called with a folder's path once the walk has listed it and before
+// it enters or reads anything in it, so that a test can change the tree between the
+// walk's steps. Empty (the default) in the program.
+void SetWalkStepHook(std::function<void(const std::string& Folder)> Hook);
+void WalkStep(const std::string& Folder);
 
 // The longest path the system opens; a file or folder below a longer one is out of reach
 // of every call the walk and the builder make with a whole path.

@@ -149,6 +149,7 @@ bool tkFwCAB::CreateContext() {
                             RelayProgress, RelayNextCab);
         if (Context) {
             Context->Comp.ReplaceExisting = FReplace;
+            Context->Comp.WritingProc = RelayWriting;
         } else {
             ERF error = CabLastError();
             FireError(kErrCreate, error.erfType, CabErrorText(error), Action);
@@ -283,6 +284,12 @@ void tkFwCAB::FlushContext() {
         }
         if (!flushed) {
             ERF error = CabLastError();
+            if (error.erfOper == FCIERR_USER_ABORT) {
+                // A handler stopped the writing of the last cabinet.
+                Aborted = true;
+                ReportUserAbort();
+                return;
+            }
             FireError(kErrAddOrFlush, error.erfType, CabErrorText(error), Action);
         }
     } while (!flushed && Action == 1);
@@ -297,39 +304,134 @@ void tkFwCAB::DestroyContext() {
 
 void tkFwCAB::AddMatchingFiles(const std::string& Folder, const std::string& Mask,
                                const std::string& BaseFolder, bool Recursive) {
-    if (!ConfirmFolderReadable(Folder)) {
+    WalkFolder top;
+    if (OpenFolderForWalk(nullptr, Folder, top)) {
+        AddFolderFiles(top, Mask, BaseFolder, Recursive);
+    }
+}
+
+// Every step below goes through the folder's open handle; only a file itself is opened
+// by its path, once that path is seen to still lead into the folder listed.
+void tkFwCAB::AddFolderFiles(WalkFolder& Folder, const std::string& Mask,
+                             const std::string& BaseFolder, bool Recursive) {
+    WalkStep(Folder.Path());
+    if (!ConfirmEntriesInspectable(Folder, Mask, Recursive)) {
         return;
     }
     if (Recursive) {
         for (const std::string& name : EnteredSubFolders(Folder)) {
-            AddMatchingFiles(Folder + name + kPathSeparator, Mask, BaseFolder, true);
+            if (Aborted) {
+                return;
+            }
+            WalkFolder sub;
+            if (OpenFolderForWalk(&Folder, name, sub)) {
+                AddFolderFiles(sub, Mask, BaseFolder, true);
+            }
         }
     }
     for (const std::string& name : MatchingFiles(Folder, Mask)) {
-        if (Aborted) {
+        if (Aborted || !ConfirmFolderInPlace(Folder)) {
             return;
         }
-        if (!IsLeftOut(Folder + name)) {
-            AddOneFile(Folder, name, BaseFolder);
+        if (!IsLeftOut(Folder.Path() + name)) {
+            AddOneFile(Folder.Path(), name, BaseFolder);
         }
     }
 }
 
-// A folder that cannot be listed would pass for an empty one and its files be missing
-// from a cabinet that looks complete; the handler retries (1), skips it (0) or aborts.
-bool tkFwCAB::ConfirmFolderReadable(const std::string& Folder) {
-    std::uint32_t error = 0;
-    int Action = 1;
-    while (Action != 0 && Action != -1 && FolderUnreadable(Folder, error)) {
-        FCurrentFile = Folder;
+// A folder that cannot be opened or listed would pass for an empty one and its files
+// be missing from a cabinet that looks complete; one that has become a link is not
+// followed. The handler retries (1), skips it (0) or aborts (-1). Parent null: Name is
+// the walk's top folder, opened by its path.
+bool tkFwCAB::OpenFolderForWalk(const WalkFolder* Parent, const std::string& Name,
+                                WalkFolder& Out) {
+    for (;;) {
+        std::uint32_t error = 0;
+        bool opened = Parent ? OpenWalkSubFolder(*Parent, Name, Out, error)
+                             : OpenWalkFolder(Name, Out, error);
+        if (opened) {
+            return true;
+        }
+        if (error == platform::kErrorPathNotFound) {
+            return false; // gone since it was found: nothing to take
+        }
+        FCurrentFile = Parent ? Parent->Path() + Name + kPathSeparator : Name;
         FCurrentStoredName.clear();
-        Action = 0;
-        FireError(kErrAddOrFlush, static_cast<int>(error), kUnreadableFolderText, Action);
+        int Action = 0;
+        FireError(kErrAddOrFlush, static_cast<int>(error),
+                  error == platform::kErrorFolderReplaced ? kReplacedFolderText
+                                                          : kUnreadableFolderText,
+                  Action);
         if (Action == -1) {
             Aborted = true;
         }
+        if (Action != 1) {
+            return false;
+        }
     }
-    return Action != 0 && Action != -1;
+}
+
+// An entry seen in the listing that cannot be inspected (its folder lacks search
+// permission, say) might be a file the user expects in the cabinet: it is reported by
+// its path, and a retry lists the folder again.
+bool tkFwCAB::ConfirmEntriesInspectable(WalkFolder& Folder, const std::string& Mask,
+                                        bool Recursive) {
+    std::vector<std::string> skipped;
+    for (;;) {
+        std::vector<const platform::FoundEntry*> unreadable =
+            UninspectableEntries(Folder, Mask, Recursive);
+        std::erase_if(unreadable, [&skipped](const platform::FoundEntry* entry) {
+            return std::find(skipped.begin(), skipped.end(), entry->name) != skipped.end();
+        });
+        if (unreadable.empty()) {
+            return true;
+        }
+        const platform::FoundEntry& entry = *unreadable.front();
+        FCurrentFile = Folder.Path() + entry.name;
+        FCurrentStoredName.clear();
+        int Action = 0;
+        FireError(kErrAddOrFlush, static_cast<int>(entry.error), kUninspectableText, Action);
+        if (Action == -1) {
+            Aborted = true;
+            return false;
+        }
+        if (Action == 0) {
+            skipped.push_back(entry.name);
+            continue;
+        }
+        std::uint32_t error = 0;
+        while (!RelistWalkFolder(Folder, error)) {
+            FCurrentFile = Folder.Path();
+            Action = 0;
+            FireError(kErrAddOrFlush, static_cast<int>(error), kUnreadableFolderText, Action);
+            if (Action == -1) {
+                Aborted = true;
+            }
+            if (Action != 1) {
+                return false;
+            }
+        }
+    }
+}
+
+// Files are opened by their paths, so before each one the folder's path must still
+// lead to the folder listed: one renamed or swapped for a link meanwhile is reported,
+// never read through.
+bool tkFwCAB::ConfirmFolderInPlace(const WalkFolder& Folder) {
+    while (!Folder.Handle.stillAtPath()) {
+        FCurrentFile = Folder.Path();
+        FCurrentStoredName.clear();
+        int Action = 0;
+        FireError(kErrAddOrFlush, static_cast<int>(platform::kErrorFolderReplaced),
+                  kReplacedFolderText, Action);
+        if (Action == -1) {
+            Aborted = true;
+        }
+        if (Action != 1) {
+            return false;
+        }
+    }
+    return true;
 }
 
 // A file this run writes (a cabinet being staged, a temporary file) or one the caller
@@ -453,6 +555,12 @@ void tkFwCAB::FireError(int ErrID, int APICode, const std::string& ErrText, int&
 void RelayProgress(const std::string& FileName, int Percent, bool& Abort) {
     if (CurrentCab && CurrentCab->OnMinorStatus) {
         CurrentCab->OnMinorStatus(CurrentCab, FileName, Percent, Abort);
+    }
+}
+
+void RelayWriting(bool& Abort) {
+    if (CurrentCab && CurrentCab->OnCabinetWriting) {
+        CurrentCab->OnCabinetWriting(CurrentCab, Abort);
     }
 }
 

@@ -5,6 +5,7 @@
 
 #include "engine/CabBinding.h"
 #include "engine/CompressionType.h"
+#include "engine/FolderWalk.h"
 #include "engine/WindowsNames.h"
 
 #include <cstdint>
@@ -42,6 +43,10 @@ using TWindowsNamesNotify = std::function<void(
 // and none has its final name yet: Abort keeps it so, and any earlier cabinet with it.
 using TCabinetsStagedNotify =
     std::function<void(tkFwCAB* Sender, const std::vector<std::string>& StagingFiles, bool& Abort)>;
+// A cabinet is being written (between chunks of its data); Abort stops the run there.
+// Long writes come at the end of a run, after the last file's progress, and when a
+// cabinet of a set fills up.
+using TCabinetWritingNotify = std::function<void(tkFwCAB* Sender, bool& Abort)>;
 using TErrorNotify = std::function<void(tkFwCAB* Sender, int ErrID, int APICode,
                                         const std::string& ErrText, int& Action)>;
 
@@ -62,6 +67,12 @@ inline constexpr const char* kBackslashNameText =
 // A folder a walk reaches but cannot list is reported as 802 with the system's error as
 // APICode and this text, the folder being CurrentFile().
 inline constexpr const char* kUnreadableFolderText = "Could not read the folder";
+// An entry a walk sees in a listing but cannot inspect (stat fails, say for want of
+// search permission on its folder): 802 with the system's error, the entry CurrentFile().
+inline constexpr const char* kUninspectableText = "Could not read the file or folder";
+// A folder that became a link or another entry while the walk was in it or about to
+// enter it: 802 with platform::kErrorFolderReplaced, the folder CurrentFile().
+inline constexpr const char* kReplacedFolderText = "The folder was replaced during the run";
 
 // Where a run of BuildCabinet is, so that a handler can tell the run's own reports from
 // those of the files it compresses without reading their texts.
@@ -132,6 +143,7 @@ public:
     TNameClashNotify OnNameClash;
     TWindowsNamesNotify OnWindowsNames;
     TCabinetsStagedNotify OnCabinetsStaged;
+    TCabinetWritingNotify OnCabinetWriting;
 
     // Runs the whole job and returns when it is over. A call made from one of this
     // component's own event handlers while a run is going on returns at once.
@@ -170,7 +182,11 @@ private:
     // Folder lies within BaseFolder, the folder of the entry being walked.
     void AddMatchingFiles(const std::string& Folder, const std::string& Mask,
                           const std::string& BaseFolder, bool Recursive);
-    bool ConfirmFolderReadable(const std::string& Folder);
+    void AddFolderFiles(WalkFolder& Folder, const std::string& Mask, const std::string& BaseFolder,
+                        bool Recursive);
+    bool OpenFolderForWalk(const WalkFolder* Parent, const std::string& Name, WalkFolder& Out);
+    bool ConfirmEntriesInspectable(WalkFolder& Folder, const std::string& Mask, bool Recursive);
+    bool ConfirmFolderInPlace(const WalkFolder& Folder);
     void AddOneFile(const std::string& Folder, const std::string& FileName,
                     const std::string& BaseFolder);
     int OverallPercent() const;
@@ -226,6 +242,7 @@ extern tkFwCAB* CurrentCab;
 
 // The procedures the builder hands to the binding as ProgressProc and NextCabProc.
 void RelayProgress(const std::string& FileName, int Percent, bool& Abort);
+void RelayWriting(bool& Abort);
 void RelayNextCab(std::string& CabName, std::string& DiskName, int CabNo, int& DiskNo, bool& Abort);
 
 } // namespace kp

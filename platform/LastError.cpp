@@ -121,6 +121,8 @@ std::string systemErrorMessage(std::uint32_t code) {
         return "The file is not a valid Win32 application.";
     case kErrorFilenameTooLong:
         return "The filename or extension is too long.";
+    case kErrorDirectory:
+        return "The directory name is invalid.";
     case kErrorFileTooLarge:
         return "The file size exceeds the limit allowed and cannot be saved.";
     case kErrorNoUnicodeTranslation:

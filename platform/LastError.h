@@ -31,6 +31,7 @@ enum : std::uint32_t {
     kErrorNegativeSeek = 131,
     kErrorBadExeFormat = 193,
     kErrorFilenameTooLong = 206,
+    kErrorDirectory = 267, // the directory name is invalid: not (or no longer) a folder
     kErrorFileTooLarge = 223,
     kErrorNoUnicodeTranslation = 1113,
     kErrorCancelled = 1223,

@@ -3,12 +3,17 @@
 #include "EngineFixture.h"
 #include "cab_format.h"
 #include "codec.h"
+#include "engine/FolderWalk.h"
 #include "platform/LastError.h"
 
 #include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <grp.h>
+#include <map>
 #include <random>
 #include <set>
 #include <spawn.h>
@@ -17,6 +22,7 @@
 #include <sys/sysmacros.h>
 #include <sys/wait.h>
 #include <thread>
+#include <unistd.h>
 
 using namespace kp::platform;
 
@@ -660,4 +666,197 @@ TEST_F(KcabRunTest, NamesAreShownEscapedAndNonUtf8NamesRefused) {
 
 } // namespace
 
+} // namespace kp::test
+
+namespace kp::test {
+namespace {
+
+TEST_F(KcabRunTest, OnlyTrueMembersOfALongerEarlierSetAreRemoved) {
+    std::string folder = scratch.folder("v");
+    scratch.write("v/one.txt", "1\n");
+    scratch.write("v/twelve.txt", "12\n");
+    std::string v1 = folder + "v1.cab";
+    std::string v12 = folder + "v12.cab"; // the name of v1.cab's second member
+    ASSERT_EQ(run({"-q", "-o", v12, folder + "twelve.txt"}).exitCode, 0);
+    ASSERT_EQ(run({"-q", "-o", v1, folder + "one.txt"}).exitCode, 0);
+    std::string unrelated = readFileBytes(v12);
+    KcabResult again = run({"-f", "-o", v1, folder + "one.txt"});
+    ASSERT_EQ(again.exitCode, 0) << again.err;
+    EXPECT_EQ(again.out.find("removed"), std::string::npos) << again.out;
+    EXPECT_EQ(readFileBytes(v12), unrelated);
+    // In a folder being packed it is a file like any other.
+    KcabResult packed = run({"-f", "-q", "-o", v1, folder});
+    ASSERT_EQ(packed.exitCode, 0) << packed.err;
+    EXPECT_EQ(readFileBytes(v12), unrelated);
+    auto extracted = extractWithCabextract(v1, scratch.path("x"));
+    EXPECT_EQ(extracted.count("v12.cab"), 1u);
+    EXPECT_EQ(extracted["v12.cab"], unrelated);
+
+    // A true member left over from a longer set goes; so does its chain, and only it.
+    std::string set = scratch.path("s.cab");
+    ASSERT_EQ(run({"-q", "-r", "-m", "none", "--cabinet-size", "60000", "-o", set, tree}).exitCode,
+              0);
+    ASSERT_TRUE(std::filesystem::exists(scratch.path("s3.cab")));
+    std::string otherSet = scratch.path("other.cab");
+    ASSERT_EQ(
+        run({"-q", "-r", "-m", "none", "--cabinet-size", "60000", "-o", otherSet, tree}).exitCode,
+        0);
+    std::filesystem::rename(scratch.path("other3.cab"), scratch.path("s3.cab")); // another ID
+    std::string foreign = readFileBytes(scratch.path("s3.cab"));
+    KcabResult shorter = run({"-f", "-o", set, tree + "readme.txt"});
+    ASSERT_EQ(shorter.exitCode, 0) << shorter.err;
+    EXPECT_NE(shorter.out.find("kcab: removed " + scratch.path("s2.cab") + ", left from"),
+              std::string::npos)
+        << shorter.out;
+    EXPECT_FALSE(std::filesystem::exists(scratch.path("s2.cab")));
+    EXPECT_EQ(readFileBytes(scratch.path("s3.cab")), foreign);
+}
+
+TEST_F(KcabRunTest, ConcurrentRunsWritingOneSetNeverMixIt) {
+    std::map<std::string, std::string> inputs[2];
+    std::string paths[2];
+    for (int i = 0; i < 2; ++i) {
+        std::string name = i == 0 ? "A" : "B";
+        paths[i] = scratch.folder(name);
+        inputs[i]["d"] = randomBytes(100000, 40 + i);
+        scratch.write(name + "/d", inputs[i]["d"]);
+    }
+    std::string set = scratch.path("o.cab");
+    std::string tmp = scratch.folder("childtmp");
+    for (int pair = 0; pair < 12; ++pair) {
+        std::vector<pid_t> children;
+        for (const std::string& input : paths) {
+            children.push_back(startKcab(
+                {"-q", "-f", "-m", "none", "--cabinet-size", "2000", "-o", set, input + "d"}, tmp));
+        }
+        for (pid_t child : children) {
+            EXPECT_EQ(exitCodeOf(child), 0) << "pair " << pair;
+        }
+        auto extracted = extractWithCabextract(set, scratch.path("x" + std::to_string(pair)));
+        EXPECT_TRUE(extracted == inputs[0] || extracted == inputs[1])
+            << "pair " << pair << ": the set mixes the two runs";
+        EXPECT_TRUE(leftovers(scratch.path("")).empty()) << "pair " << pair;
+        EXPECT_TRUE(leftovers(tmp).empty()) << "pair " << pair;
+    }
+}
+
+TEST_F(KcabRunTest, SignalDuringTheFinalWriteLeavesTheEarlierCabinetAndNothingOfTheRun) {
+    scratch.folder("large");
+    std::string large = scratch.path("large/zeros");
+    { std::ofstream(large).close(); }
+    std::filesystem::resize_file(large, std::uintmax_t(400) << 20); // sparse: quick to read
+    std::string tmp = scratch.folder("childtmp");
+    scratch.write("out.cab", "earlier cabinet");
+    std::mt19937 random(std::random_device{}());
+    int duringWrite = 0;
+    for (int signal : {SIGINT, SIGTERM, SIGPIPE}) {
+        pid_t child = startKcab({"-f", "-q", "-m", "none", "-o", out, large}, tmp);
+        ASSERT_GT(child, 0);
+        // The staging file appears when the last cabinet's writing starts.
+        auto staged = [this] {
+            for (const std::string& name : leftovers(scratch.path(""))) {
+                if (name.rfind(".out.cab.", 0) == 0) {
+                    return true;
+                }
+            }
+            return false;
+        };
+        int status = 0;
+        while (!staged() && ::waitpid(child, &status, WNOHANG) == 0) {
+            std::this_thread::sleep_for(std::chrono::microseconds(200));
+        }
+        ASSERT_TRUE(staged()) << "kcab ended before writing its cabinet";
+        int delay = std::uniform_int_distribution<int>(0, 30)(random);
+        std::this_thread::sleep_for(std::chrono::milliseconds(delay));
+        std::uintmax_t written = 0;
+        for (const auto& item : std::filesystem::directory_iterator(scratch.path(""))) {
+            if (item.path().filename().string().rfind(".out.cab.", 0) == 0) {
+                written = item.file_size();
+            }
+        }
+        ::kill(child, signal);
+        int code = exitCodeOf(child);
+        if (written > 0 && written < (std::uintmax_t(400) << 20)) {
+            ++duringWrite; // killed mid-write: it must stop, never finish
+            EXPECT_EQ(code, 130) << "signal " << signal << " at " << written << " bytes";
+        }
+        if (code == 130) {
+            EXPECT_EQ(readFileBytes(out), "earlier cabinet") << "signal " << signal;
+        } else {
+            EXPECT_EQ(code, 0) << "signal " << signal;
+            scratch.write("out.cab", "earlier cabinet");
+        }
+        EXPECT_TRUE(leftovers(scratch.path("")).empty()) << "signal " << signal;
+        EXPECT_TRUE(leftovers(tmp).empty()) << "signal " << signal;
+    }
+    EXPECT_GT(duringWrite, 0) << "no signal came during the final write";
+}
+
+// The walk is in b7 when b7/b is swapped for a link to a folder outside the tree, or
+// has listed b7/b when that happens: either way nothing of the link's target is read.
+TEST_F(KcabRunTest, FolderSwappedForALinkDuringTheWalkIsNotFollowed) {
+    for (const char* when : {"b7/", "b7/b/"}) {
+        std::filesystem::remove_all(scratch.path("b7"));
+        std::filesystem::remove_all(scratch.path("secret"));
+        std::filesystem::remove(out);
+        std::string root = scratch.folder("b7");
+        scratch.write("b7/a/big", randomBytes(1000, 3));
+        scratch.write("b7/b/y", "y\n");
+        scratch.write("secret/passwd", "secret\n");
+        scratch.write("secret/y", "not y\n");
+        SetWalkStepHook([&](const std::string& folder) {
+            if (folder == root + (when + 3)) {
+                std::filesystem::rename(root + "b", root + "b.old");
+                std::filesystem::create_directory_symlink(scratch.path("secret"), root + "b");
+            }
+        });
+        KcabResult result = run({"-q", "-r", "-o", out, root});
+        SetWalkStepHook({});
+        EXPECT_EQ(result.exitCode, 1) << when;
+        EXPECT_NE(result.err.find(root + "b/: The folder was replaced during the run"),
+                  std::string::npos)
+            << when << ": " << result.err;
+        EXPECT_FALSE(std::filesystem::exists(out)) << when;
+    }
+}
+
+// Root passes every permission check, so the run is made by "nobody" in a child.
+TEST_F(KcabRunTest, EntryInAFolderWithoutSearchPermissionIsAnErrorNamingIt) {
+    std::string root = scratch.path("");
+    ::chmod(root.c_str(), 0777);
+    scratch.write("b8/top", "t\n");
+    scratch.write("b8/closed/c", "c\n");
+    ::chmod(scratch.path("b8/closed").c_str(), 0444);
+    std::string report = scratch.path("report");
+    std::string tmp = scratch.folder("childtmp");
+    ::chmod(tmp.c_str(), 0777);
+    pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        constexpr uid_t kNobody = 65534;
+        if (::setgroups(0, nullptr) != 0 || ::setgid(kNobody) != 0 || ::setuid(kNobody) != 0 ||
+            ::access(scratch.path("b8/closed/c").c_str(), R_OK) == 0) {
+            ::_exit(77);
+        }
+        ::setenv("TMPDIR", tmp.c_str(), 1);
+        int fd = ::open(report.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
+        ::dup2(fd, STDERR_FILENO);
+        ::execl(KCAB_PATH, KCAB_PATH, "-q", "-r", "-o", out.c_str(), scratch.path("b8").c_str(),
+                static_cast<char*>(nullptr));
+        ::_exit(78);
+    }
+    int code = exitCodeOf(child);
+    ::chmod(scratch.path("b8/closed").c_str(), 0755);
+    if (code == 77) {
+        GTEST_SKIP() << "cannot run as an unprivileged user here";
+    }
+    EXPECT_EQ(code, 1);
+    EXPECT_NE(readFileBytes(report).find(scratch.path("b8/closed/c") +
+                                         ": Could not read the file or folder"),
+              std::string::npos)
+        << readFileBytes(report);
+    EXPECT_FALSE(std::filesystem::exists(out));
+}
+
+} // namespace
 } // namespace kp::test

@@ -1,8 +1,10 @@
 // A file that cannot be added and a flush that fails: the answers skip, retry or abort.
 #include "BuilderFixture.h"
+#include "engine/FolderWalk.h"
 #include "platform/LastError.h"
 
 #include <algorithm>
+#include <filesystem>
 
 using namespace kp::platform;
 
@@ -222,4 +224,63 @@ TEST_F(kFwCABFailuresTest, FileChangingSizeWhilePackedIsStoredAsReadAndNamed) {
 
 } // namespace
 
+} // namespace kp::test
+
+namespace kp::test {
+namespace {
+
+// in2/b becomes a link to a folder outside the tree while the walk is in in2: skipping
+// leaves b out, a retry once b is back takes it; nothing behind the link is ever read.
+TEST_F(kFwCABFailuresTest, FolderSwappedForALinkIsReportedThenSkippedOrRetried) {
+    std::string root = scratch.folder("in2");
+    scratch.write("in2/a/x", "x");
+    scratch.write("in2/b/y", "y");
+    scratch.write("secret/y", "not y");
+    cab.AddFiles().clear();
+    cab.RecurseFiles() = {root + "*.*"};
+    cab.setStorePath(true);
+    cab.setPartialPath(true);
+    const std::string replaced =
+        "error 802 " + std::to_string(kErrorFolderReplaced) + " " + kReplacedFolderText;
+    for (int answer : {0, 1}) {
+        std::filesystem::remove(cabPath);
+        recorder.events.clear();
+        SetWalkStepHook([&](const std::string& folder) {
+            if (folder == root) {
+                std::filesystem::rename(root + "b", root + "b.old");
+                std::filesystem::create_directory_symlink(scratch.path("secret"), root + "b");
+            }
+        });
+        std::vector<std::string> named;
+        recorder.onError = [&](int, int& action) {
+            named.push_back(cab.CurrentFile());
+            action = answer;
+            if (answer == 1 && named.size() == 1) { // put it back, then retry
+                std::filesystem::remove(root + "b");
+                std::filesystem::rename(root + "b.old", root + "b");
+            }
+        };
+        cab.BuildCabinet();
+        SetWalkStepHook({});
+        EXPECT_EQ(
+            std::count_if(recorder.events.begin(), recorder.events.end(),
+                          [&](const std::string& event) { return event.rfind(replaced, 0) == 0; }),
+            1)
+            << "answer " << answer;
+        EXPECT_EQ(named, std::vector<std::string>{root + "b/"}) << "answer " << answer;
+        NamedContents expected{{"a\\x", "x"}};
+        if (answer == 1) {
+            expected.push_back({"b\\y", "y"});
+        }
+        EXPECT_EQ(cabinetContents(cabPath), expected) << "answer " << answer;
+        if (std::filesystem::is_symlink(root + "b")) {
+            std::filesystem::remove(root + "b");
+        }
+        if (std::filesystem::exists(root + "b.old")) {
+            std::filesystem::rename(root + "b.old", root + "b");
+        }
+    }
+}
+
+} // namespace
 } // namespace kp::test

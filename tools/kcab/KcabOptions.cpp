@@ -68,8 +68,16 @@ file otherwise. Every failure is shown with its text and the system's message.
 Any failure stops the run: no cabinet is left behind. Cabinets are written
 under a hidden temporary name beside OUT.cab and take their names only when the
 whole set is complete; with -f an existing cabinet stays until then, and the
-members of a longer earlier set beyond the new one's last are removed. Files
-the run writes are never packed, even when OUT.cab lies in a folder being packed.
+members of a longer earlier set beyond the new one's last are removed. Only true
+members are: OUT2.cab, OUT3.cab, ... as the earlier OUT.cab's header chains
+them, each naming the one before it and carrying its set ID; any other file
+under such a name is left alone (and packed, if it lies in a PATH). Two kcab
+runs writing in one folder put their sets in place one after the other (the
+later one waits), so a set is never a mix of two runs. Files the run writes
+are never packed, even when OUT.cab lies in a folder being packed. Ctrl-C,
+TERM, HUP, QUIT and a closed pipe stop the run at any point before the
+renaming, leaving any earlier set as it was; during the renaming they wait
+until the set is whole.
 
 Files are dated with their last change in local time. With SOURCE_DATE_EPOCH
 set (seconds since 1970, as in reproducible builds), dates later than it are

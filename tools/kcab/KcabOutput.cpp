@@ -7,7 +7,16 @@
 #include "platform/TempFiles.h"
 #include "platform/TextEncoding.h"
 
+#include <cerrno>
+#include <chrono>
+#include <fcntl.h>
+#include <memory>
+#include <mspack.h>
+#include <optional>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
 
 namespace kp {
 
@@ -61,16 +70,35 @@ bool checkOutputKind(const std::string& output, std::string& error) {
     return false;
 }
 
-bool startsLikeCabinet(const std::string& path) {
-    FileHandle handle = openFile(path, FileAccess::Read, FileDisposition::OpenExisting);
-    if (handle == kInvalidHandle) {
-        return false;
+// What a cabinet's header says of its place in a set, read by libmspack.
+struct SetPlace {
+    unsigned setId = 0;
+    unsigned index = 0;
+    std::string previous; // the name of the cabinet before it, or empty
+    std::string next;     // the name of the cabinet after it, or empty
+};
+
+std::optional<SetPlace> setPlaceOf(const std::string& path) {
+    struct stat status {};
+    if (::lstat(path.c_str(), &status) != 0 || !S_ISREG(status.st_mode)) {
+        return std::nullopt;
     }
-    char start[4] = {};
-    std::uint32_t got = 0;
-    bool read = readFile(handle, start, sizeof start, got);
-    closeFile(handle);
-    return read && got == sizeof start && std::string(start, sizeof start) == "MSCF";
+    std::unique_ptr<mscab_decompressor, void (*)(mscab_decompressor*)> reader(
+        mspack_create_cab_decompressor(nullptr), &mspack_destroy_cab_decompressor);
+    if (!reader) {
+        return std::nullopt;
+    }
+    mscabd_cabinet* cabinet = reader->open(reader.get(), path.c_str());
+    if (!cabinet) {
+        return std::nullopt; // not a cabinet, or one libmspack cannot read
+    }
+    SetPlace place;
+    place.setId = cabinet->set_id;
+    place.index = cabinet->set_index;
+    place.previous = cabinet->prevname ? cabinet->prevname : "";
+    place.next = cabinet->nextname ? cabinet->nextname : "";
+    reader->close(reader.get(), cabinet);
+    return place;
 }
 
 } // namespace
@@ -88,30 +116,43 @@ std::string kcabSetMember(const std::string& first, int number) {
     return folder + name.substr(0, dot) + std::to_string(number) + name.substr(dot);
 }
 
-std::vector<std::string> earlierKcabSet(const std::string& output) {
-    std::vector<std::string> members;
-    for (int number = 1; number <= kMaxSetMembers; ++number) {
-        std::string path = kcabSetMember(output, number);
-        struct stat status {};
-        if (::lstat(path.c_str(), &status) != 0 || !S_ISREG(status.st_mode)) {
+std::vector<KcabSetMember> earlierKcabSet(const std::string& output) {
+    std::vector<KcabSetMember> members;
+    KcabSetMember first{output, {}};
+    struct stat status {};
+    if (::lstat(output.c_str(), &status) != 0 || !S_ISREG(status.st_mode) ||
+        !identityOf(output, first.identity)) {
+        return members;
+    }
+    members.push_back(first);
+    // Only the chain the first cabinet starts counts: each member named as the one
+    // before it names its next, of the same set ID, at its place, naming the one before
+    // it as its previous. A file that merely has a member's name is someone else's.
+    std::optional<SetPlace> place = setPlaceOf(output);
+    if (!place || place->index != 0) {
+        return members;
+    }
+    const unsigned setId = place->setId;
+    for (int number = 2; number <= kMaxSetMembers && !place->next.empty(); ++number) {
+        KcabSetMember member{kcabSetMember(output, number), {}};
+        std::string previousName = namePart(members.back().path);
+        if (place->next != namePart(member.path)) {
             break;
         }
-        members.push_back(path);
+        place = setPlaceOf(member.path);
+        if (!place || place->setId != setId || place->index != static_cast<unsigned>(number - 1) ||
+            place->previous != previousName || !identityOf(member.path, member.identity)) {
+            break;
+        }
+        members.push_back(member);
     }
     return members;
 }
 
 // False when a file given by name is one of `replaced`; folders and masks reaching an
 // output are left out by the walk.
-static bool checkNoInputReplaced(const std::vector<std::string>& replaced,
+static bool checkNoInputReplaced(const std::vector<FileIdentity>& outputs,
                                  const KcabEntries& entries, const char* what, std::string& error) {
-    std::vector<FileIdentity> outputs;
-    for (const std::string& file : replaced) {
-        FileIdentity identity;
-        if (identityOf(file, identity)) {
-            outputs.push_back(identity);
-        }
-    }
     for (const std::string& input : entries.addFiles) {
         FileIdentity identity;
         if (input.find_first_of("*?") != std::string::npos || !identityOf(input, identity)) {
@@ -128,24 +169,84 @@ static bool checkNoInputReplaced(const std::vector<std::string>& replaced,
 }
 
 bool checkKcabOutput(const std::string& output, const KcabEntries& entries, std::string& error) {
-    return checkFolder(folderPart(output), error) && checkOutputKind(output, error) &&
-           checkNoInputReplaced(earlierKcabSet(output), entries, "a cabinet", error);
+    if (!checkFolder(folderPart(output), error) || !checkOutputKind(output, error)) {
+        return false;
+    }
+    std::vector<FileIdentity> replaced;
+    for (const KcabSetMember& member : earlierKcabSet(output)) {
+        replaced.push_back(member.identity);
+    }
+    return checkNoInputReplaced(replaced, entries, "a cabinet", error);
 }
 
 bool checkKcabFile(const std::string& path, const KcabEntries& entries, std::string& error) {
-    return checkFolder(folderPart(path), error) && checkOutputKind(path, error) &&
-           checkNoInputReplaced({path}, entries, "a file", error);
+    if (!checkFolder(folderPart(path), error) || !checkOutputKind(path, error)) {
+        return false;
+    }
+    FileIdentity identity;
+    std::vector<FileIdentity> replaced;
+    if (identityOf(path, identity)) {
+        replaced.push_back(identity);
+    }
+    return checkNoInputReplaced(replaced, entries, "a file", error);
 }
 
-std::vector<std::string> removeStaleKcabMembers(const std::string& output, int written) {
+std::vector<std::string> removeStaleKcabMembers(const std::vector<KcabSetMember>& earlier,
+                                                int written) {
     std::vector<std::string> removed;
-    std::vector<std::string> earlier = earlierKcabSet(output);
     for (std::size_t index = static_cast<std::size_t>(written); index < earlier.size(); ++index) {
-        if (startsLikeCabinet(earlier[index]) && deleteFile(earlier[index])) {
-            removed.push_back(earlier[index]);
+        const KcabSetMember& member = earlier[index];
+        FileIdentity now;
+        struct stat status {};
+        // Still the very file the chain was read from: one put there since is not ours.
+        if (::lstat(member.path.c_str(), &status) == 0 && S_ISREG(status.st_mode) &&
+            identityOf(member.path, now) && now == member.identity && deleteFile(member.path)) {
+            removed.push_back(member.path);
         }
     }
     return removed;
+}
+
+KcabFolderLock::~KcabFolderLock() {
+    release();
+}
+
+bool KcabFolderLock::acquire(const std::string& folder, const std::atomic<bool>& interrupt,
+                             const std::function<void()>& waiting, std::string& error) {
+    release();
+    descriptor = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (descriptor < 0) {
+        error = shown(folder) + ": cannot lock the output's folder (" +
+                systemReason(platform::errorFromErrno(errno)) + ")";
+        return false;
+    }
+    bool told = false;
+    while (::flock(descriptor, LOCK_EX | LOCK_NB) != 0) {
+        int code = errno;
+        if (code != EWOULDBLOCK && code != EINTR) {
+            error = shown(folder) + ": cannot lock the output's folder (" +
+                    systemReason(platform::errorFromErrno(code)) + ")";
+            release();
+            return false;
+        }
+        if (interrupt.load()) {
+            release();
+            return false;
+        }
+        if (!told && waiting) {
+            waiting();
+            told = true;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return true;
+}
+
+void KcabFolderLock::release() {
+    if (descriptor >= 0) {
+        ::close(descriptor); // closing the last descriptor drops the lock
+        descriptor = -1;
+    }
 }
 
 } // namespace kp

@@ -15,6 +15,9 @@
 #include "platform/TempFiles.h"
 #include "platform/TextEncoding.h"
 
+#include <csignal>
+#include <optional>
+#include <pthread.h>
 #include <sys/stat.h>
 
 namespace kp {
@@ -47,6 +50,28 @@ std::uint64_t sizeOf(const std::string& path) {
     return ::stat(path.c_str(), &status) == 0 ? static_cast<std::uint64_t>(status.st_size) : 0;
 }
 
+// Holds back the signals that stop kcab while it lives; on its end they are delivered.
+// It spans the renames that give a set its names and the removal of an earlier set's
+// stale members: one rename and at most one removal per member, a few microseconds each
+// on a local disk, so a signal waits at worst for that many metadata writes.
+class StopSignalsHeld {
+public:
+    StopSignalsHeld() {
+        sigset_t stopping;
+        sigemptyset(&stopping);
+        for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE}) {
+            sigaddset(&stopping, signal);
+        }
+        ::pthread_sigmask(SIG_BLOCK, &stopping, &before);
+    }
+    ~StopSignalsHeld() { ::pthread_sigmask(SIG_SETMASK, &before, nullptr); }
+    StopSignalsHeld(const StopSignalsHeld&) = delete;
+    StopSignalsHeld& operator=(const StopSignalsHeld&) = delete;
+
+private:
+    sigset_t before{};
+};
+
 // One kcab run over a configured builder.
 class KcabJob {
 public:
@@ -68,7 +93,10 @@ public:
         cab.setAddFiles(entries.addFiles);
         cab.setRecurseFiles(entries.recurseFiles);
         cab.setReplace(options.replace);
-        std::vector<std::string> excluded = earlierKcabSet(options.output);
+        std::vector<std::string> excluded;
+        for (const KcabSetMember& member : earlierKcabSet(options.output)) {
+            excluded.push_back(member.path);
+        }
         excluded.insert(excluded.end(), options.ownFiles.begin(), options.ownFiles.end());
         cab.setExcludedFiles(excluded);
         cab.OnMajorStatus = [this](tkFwCAB*, const std::string&, int percent, bool& abort) {
@@ -79,6 +107,7 @@ public:
         };
         cab.OnMessageNotify = [this](tkFwCAB*, std::string& cabName, std::string&, int cabNo, int&,
                                      bool& abort) { onNextCabinet(cabName, cabNo, abort); };
+        cab.OnCabinetWriting = [this](tkFwCAB*, bool& abort) { checkInterrupt(abort); };
         cab.OnErrorNotify = [this](tkFwCAB*, int errId, int apiCode, const std::string& text,
                                    int& action) { onError(errId, apiCode, text, action); };
         cab.OnSizeChange = [this](tkFwCAB*, const std::string& file, std::int64_t stored) {
@@ -87,39 +116,50 @@ public:
                       << ": changed size while it was packed; the cabinet holds the " << stored
                       << " bytes read\n";
         };
-        if (options.verify) {
-            // Checked while the set still has its staging names, so that a cabinet
-            // that fails leaves an earlier one under the output's name as it was.
-            cab.OnCabinetsStaged = [this](tkFwCAB*, const std::vector<std::string>& staging,
-                                          bool& abort) {
-                progress.clear();
-                if (!verify(staging)) {
-                    verifyRefused = true;
-                    abort = true;
-                }
-            };
-        }
+        // Checked while the set still has its staging names, so that a cabinet that
+        // fails leaves an earlier one under the output's name as it was.
+        cab.OnCabinetsStaged = [this](tkFwCAB*, const std::vector<std::string>& staging,
+                                      bool& abort) {
+            progress.clear();
+            if (this->options.verify && !verify(staging)) {
+                verifyRefused = true;
+                abort = true;
+            } else if (!claimSet()) {
+                commitRefused = true;
+                abort = true;
+            }
+        };
         cab.OnWindowsNames = [this](tkFwCAB*, const std::vector<TWindowsNameReport>& reports,
                                     bool& abort) { onWindowsNames(reports, abort); };
     }
 
     int run() {
         cab.BuildCabinet();
+        std::vector<std::string> stale;
+        // The builder leaves nothing of a run that did not finish: no cabinet to remove.
+        bool written = !failed && !interrupted && !verifyRefused && !commitRefused &&
+                       !namesRefused && addingDone && fileExists(options.output);
+        if (written && options.replace) {
+            stale = removeStaleKcabMembers(earlierAtCommit, static_cast<int>(ownCabinets.size()));
+        }
+        // A signal that came during the renames is taken now, after the set is whole.
+        signalsHeld.reset();
+        setLock.release();
         progress.clear();
         if (namesRefused) {
             return kKcabUsage;
         }
-        if (verifyRefused) {
+        if (verifyRefused || commitRefused) {
             if (interrupted) {
                 err << "kcab: interrupted; no cabinet written\n";
                 return kKcabInterrupted;
             }
-            err << "kcab: " << shown(options.output)
-                << ": does not hold what was packed; not written\n";
+            if (verifyRefused) {
+                err << "kcab: " << shown(options.output)
+                    << ": does not hold what was packed; not written\n";
+            }
             return kKcabNotWritten;
         }
-        // The builder leaves nothing of a run that did not finish: no cabinet to remove.
-        bool written = !failed && !interrupted && addingDone && fileExists(options.output);
         if (!written) {
             if (interrupted) {
                 err << "kcab: interrupted; no cabinet written\n";
@@ -129,10 +169,6 @@ public:
                 err << "kcab: " << shown(options.output) << ": not written\n";
             }
             return kKcabNotWritten;
-        }
-        std::vector<std::string> stale;
-        if (options.replace) {
-            stale = removeStaleKcabMembers(options.output, static_cast<int>(ownCabinets.size()));
         }
         if (cab.FilesHandled() == 0) {
             err << "kcab: warning: " << shown(options.output)
@@ -271,6 +307,37 @@ private:
         }
     }
 
+    // The last step before the set takes its names: a pending interrupt still stops the
+    // run here; otherwise the folder's lock is taken (waiting for another run writing
+    // there), the earlier set read under it, and the stopping signals held until the
+    // renames and removals are over, so no signal can leave a mix of two sets.
+    bool claimSet() {
+        checkInterrupt(commitRefused);
+        if (interrupted) {
+            return false;
+        }
+        std::string error;
+        auto waiting = [this] {
+            if (!options.quiet) {
+                progress.clear();
+                err << "kcab: waiting for another kcab writing in "
+                    << shown(folderPart(options.output)) << '\n';
+            }
+        };
+        if (!setLock.acquire(folderPart(options.output), interrupt, waiting, error)) {
+            if (error.empty()) {
+                interrupted = true;
+            } else {
+                err << "kcab: " << error << '\n';
+            }
+            return false;
+        }
+        earlierAtCommit = earlierKcabSet(options.output);
+        signalsHeld.emplace();
+        checkInterrupt(commitRefused); // one that came while the set was read
+        return !interrupted;
+    }
+
     // Reads the cabinets back and compares every file with its source.
     bool verify(const std::vector<std::string>& cabinets) {
         std::vector<std::string> problems =
@@ -318,6 +385,10 @@ private:
     bool interrupted = false;
     bool addingDone = false;
     bool verifyRefused = false;
+    bool commitRefused = false;
+    KcabFolderLock setLock;
+    std::vector<KcabSetMember> earlierAtCommit;
+    std::optional<StopSignalsHeld> signalsHeld;
     bool namesRefused = false;
 };
 
