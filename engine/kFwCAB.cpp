@@ -147,6 +147,7 @@ bool tkFwCAB::CreateContext() {
                             RelayProgress, RelayNextCab);
         if (Context) {
             Context->Comp.ReplaceExisting = FReplace;
+            CabSetThreads(*Context, FThreads);
         } else {
             ERF error = CabLastError();
             FireError(kErrCreate, error.erfType, CabErrorText(error), Action);

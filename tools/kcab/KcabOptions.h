@@ -26,7 +26,12 @@ struct KcabOptions {
     std::int32_t folderSize = 2 * 1024 * 1024;
     std::int32_t cabinetSize = 2147483647;
     StoredPaths storedPaths = StoredPaths::Relative;
+    // Compression threads; 0 until -j is given, meaning the cores kcab may run on.
+    unsigned threads = 0;
 };
+
+// The cores this process may run on (its affinity mask), at least 1.
+unsigned availableCores();
 
 // Fills `options` from the arguments after the program name; false with `error` set
 // when they are not usable.
