@@ -5,6 +5,7 @@
 #include <fstream>
 #include <functional>
 #include <iterator>
+#include <stdexcept>
 #include <utime.h>
 
 #include "cab_readers.h"
@@ -190,6 +191,33 @@ TEST(ThreadCount, AbortDuringParallelWorkStopsAtOnceAndLeavesNothing) {
         EXPECT_TRUE(FCIDestroy(h));
         client.expectNothingLeft();
     }
+}
+
+// A report made while the caller takes out a worker's block throws: the call that
+// made it, whichever that is, passes the exception on and the context is broken.
+TEST(ThreadCount, ExceptionFromAReportOfAWorkersBlockBreaksTheContext) {
+    FciClient client{scratchFor("threads-throw")};
+    client.threads = 4;
+    client.onStatusFile = [] { throw std::runtime_error("handler failed"); };
+    CCAB ccab = client.cabinet("t.cab");
+    HFCI h = client.create(ccab);
+    ASSERT_NE(h, nullptr);
+    client.writeFile("text", textBytes(100000, 51));
+    bool thrown = false;
+    for (int i = 0; i < 3 && !thrown; ++i) {
+        try {
+            client.add(h, client.path("text"), "t" + std::to_string(i), tcompTYPE_MSZIP);
+        } catch (const std::runtime_error&) {
+            thrown = true;
+        }
+    }
+    EXPECT_TRUE(thrown) << "no report within two calls of the frames being fed";
+    client.onStatusFile = nullptr;
+    EXPECT_FALSE(client.add(h, client.path("text"), "later", tcompTYPE_MSZIP));
+    EXPECT_FALSE(client.flushCabinet(h));
+    EXPECT_TRUE(FCIDestroy(h));
+    client.expectNothingLeft();
+    EXPECT_FALSE(fs::exists(client.path("t.cab")));
 }
 
 TEST(ThreadCount, DestroyWhileWorkersHoldFramesLeavesNothing) {
