@@ -145,10 +145,10 @@ void resetFolder(Context& c) {
 
 bool drainPool(Context& c, bool all) {
     while (c.pool && c.pool->inFlight()) {
-        const PoolJob& job = c.pool->waitOldest();
-        if (!all && job.call >= c.callCount) {
+        if (!all && c.pool->oldestCall() >= c.callCount) {
             break;
         }
+        const PoolJob& job = c.pool->waitOldest();
         bool emitted = emitPooled(c, job);
         c.pool->popOldest();
         if (!emitted) {

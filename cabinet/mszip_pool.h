@@ -52,6 +52,8 @@ public:
     // Queues a frame; the pool must not be full.
     void submit(const std::uint8_t* data, std::uint32_t size, std::uint32_t fileBytes,
                 std::uint32_t entryBytes, std::uint64_t call);
+    // The call that handed over the oldest job, known without waiting for it.
+    std::uint64_t oldestCall() const { return jobs_[head_].call; }
     // The oldest job, once it is compressed; the pool must not be empty.
     const PoolJob& waitOldest();
     void popOldest();
