@@ -55,6 +55,8 @@ void releaseContext(Context* c) {
     if (c->codecState) {
         c->codec->destroy(c->codecState);
     }
+    // Stops the workers first: none may be left writing into memory about to go.
+    MszipPool::destroy(c->pool);
     for (TempFile* t : {&c->folderFiles, &c->cabData, &c->cabFiles}) {
         t->destroy(c->io);
     }
@@ -269,6 +271,9 @@ bool addFile(Context& c, char* source, char* storedName, BOOL execute,
     if (!listInFolder(c, request, start, stored, date, time, attribs)) {
         return false;
     }
+    if (pendingBlocksMatter(c) && !drainPool(c, true)) {
+        return false;
+    }
     bool thresholdReached = c.folderThreshold && c.folderCompressed >= c.folderThreshold;
     if (c.folderMustClose || thresholdReached) {
         return closeFolder(c);
@@ -291,8 +296,18 @@ BOOL runCall(HFCI hfci, PFNFCIGETNEXTCABINET nextCabinet, PFNFCISTATUS status,
     c->nextCabinet = nextCabinet;
     c->status = status;
     c->abortRequested = false;
+    ++c->callCount;
     BreakOnUnwind guard(*c);
-    return guard.finish(operation(*c));
+    bool ok = operation(*c);
+    // Blocks handed to the workers in an earlier call are settled by the end of this
+    // one, so that what they fail with reaches the client at most one call late.
+    if (c->pooled && !c->broken && !drainPool(*c, false)) {
+        ok = false;
+    }
+    if (ok && c->abortRequested) {
+        ok = c->fail(FCIERR_USER_ABORT);
+    }
+    return guard.finish(ok);
 }
 
 } // namespace
@@ -383,6 +398,15 @@ BOOL DIAMONDAPI FCIFlushCabinet(HFCI hfci, BOOL fGetNextCab, PFNFCIGETNEXTCABINE
         }
         return fGetNextCab ? startNextCabinet(c) : writeLastCabinet(c);
     });
+}
+
+BOOL DIAMONDAPI KPFCISetThreadCount(HFCI hfci, UINT threads) {
+    Context* c = contextOf(hfci);
+    if (!c || threads == 0) {
+        return FALSE;
+    }
+    c->threads = threads > kMaxThreads ? kMaxThreads : threads;
+    return TRUE;
 }
 
 BOOL DIAMONDAPI FCIDestroy(HFCI hfci) {

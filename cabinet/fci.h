@@ -228,6 +228,21 @@ BOOL DIAMONDAPI FCIFlushFolder(HFCI hfci, PFNFCIGETNEXTCABINET pfnfcignc, PFNFCI
 
 BOOL DIAMONDAPI FCIDestroy(HFCI hfci);
 
+/*
+ * Korvath Pellix extension; Microsoft's interface has no such function.
+ *
+ * KPFCISetThreadCount: how many worker threads compress this context's folders
+ * (at most 64; more is taken as 64). A context starts at 1, where everything happens
+ * on the calling thread as with Microsoft's library. With more, the blocks of
+ * MSZIP folders are compressed on workers while the caller goes on feeding files;
+ * the cabinets written are byte for byte the same for every count, and every
+ * callback is still made on the thread that called the FCI function. A block's
+ * statusFile report, and so an abort answered to it or a failure to store it, may
+ * come with the call after the one that fed its frame, never later. Takes effect
+ * with the next folder. FALSE for a null context or a count of 0.
+ */
+BOOL DIAMONDAPI KPFCISetThreadCount(HFCI hfci, UINT threads);
+
 #ifdef __cplusplus
 }
 #endif

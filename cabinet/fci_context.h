@@ -8,6 +8,7 @@
 #include "cab_format.h"
 #include "codec.h"
 #include "fci_io.h"
+#include "mszip_pool.h"
 
 namespace kp::cab {
 
@@ -73,6 +74,12 @@ struct Context {
     bool folderMustClose = false;
     bool abortRequested = false; // a statusFile report answered -1 during this call
 
+    // --- compression on worker threads
+    unsigned threads = 1;        // 1: every frame is compressed on the caller's thread
+    MszipPool* pool = nullptr;   // built for the first folder that uses it
+    bool pooled = false;         // the open folder's frames go through the pool
+    std::uint64_t callCount = 0; // FCI calls made on the context, this one included
+
     // --- the cabinet under construction
     TempFile cabData;
     TempFile cabFiles;
@@ -106,6 +113,15 @@ bool openFolder(Context& c, TCOMP typeCompress, const CodecOps* codec, unsigned 
 bool feedFolder(Context& c, const std::uint8_t* data, std::uint32_t size);
 // Ends the folder's stream and places it into the cabinet(s). Any failure breaks the context.
 bool closeFolder(Context& c);
+
+// Takes out the pool's finished blocks, oldest first, as the folder's own, while
+// the oldest was handed over in an earlier call than this one (`all`: every block).
+// A failure breaks the context and drops the rest.
+bool drainPool(Context& c, bool all);
+// Whether blocks still being compressed could change what the end of a file decides
+// (the folder threshold, or the cabinet's room for the folder): then they are taken
+// out first.
+bool pendingBlocksMatter(const Context& c);
 
 // The cabinet under construction.
 // Whether each of the CCAB's names ends within its field, as a client must leave them.

@@ -67,7 +67,66 @@ bool codecResult(Context& c, int rc) {
     return c.breakWith(rc == codecNoMemory ? FCIERR_ALLOC_FAIL : FCIERR_MCI_FAIL);
 }
 
+// A block the pool compressed goes through emitBlock with the folder's file list as
+// it stood when its frame was handed over, as if it had been emitted then.
+bool emitPooled(Context& c, const PoolJob& job) {
+    if (job.rc != codecOk) {
+        return codecResult(c, job.rc);
+    }
+    std::uint32_t fileBytes = c.folderFileBytes;
+    std::uint32_t entryBytes = c.currentEntryBytes;
+    c.folderFileBytes = job.fileBytes;
+    c.currentEntryBytes = job.entryBytes;
+    int rc = emitBlock(&c, job.out, job.blockSize, job.size);
+    c.folderFileBytes = fileBytes;
+    c.currentEntryBytes = entryBytes;
+    return rc == 0;
+}
+
+// Hands one frame of the open pooled folder to the workers, taking out the oldest
+// block first when every slot is taken.
+bool submitFrame(Context& c, const std::uint8_t* data, std::uint32_t size) {
+    if (c.pool->full()) {
+        bool emitted = emitPooled(c, c.pool->waitOldest());
+        c.pool->popOldest();
+        if (!emitted) {
+            c.pool->cancel();
+            return false;
+        }
+    }
+    c.pool->submit(data, size, c.folderFileBytes, c.currentEntryBytes, c.callCount);
+    return true;
+}
+
+// The frame just completed, through the codec or the pool.
+bool compressFrame(Context& c, const std::uint8_t* data, std::uint32_t size) {
+    if (c.pooled) {
+        return submitFrame(c, data, size);
+    }
+    return codecResult(c, c.codec->frame(c.codecState, data, size));
+}
+
+// A pool for `c.threads` workers, when MSZIP folders should use one. A pool that
+// cannot be built leaves the folder on the caller's thread, which writes the same bytes.
+bool wantPool(Context& c, const CodecOps* codec) {
+    if (c.threads < 2 || codec != &mszipCodec) {
+        return false;
+    }
+    if (c.pool && c.pool->threads() != c.threads) {
+        MszipPool::destroy(c.pool);
+        c.pool = nullptr;
+    }
+    if (!c.pool) {
+        c.pool = MszipPool::create(c.threads, c.io);
+    }
+    return c.pool != nullptr;
+}
+
 void resetFolder(Context& c) {
+    if (c.pool && c.pool->inFlight()) {
+        c.pool->cancel();
+    }
+    c.pooled = false;
     if (c.codecState) {
         c.codec->destroy(c.codecState);
         c.codecState = nullptr;
@@ -84,8 +143,50 @@ void resetFolder(Context& c) {
 
 } // namespace
 
+bool drainPool(Context& c, bool all) {
+    while (c.pool && c.pool->inFlight()) {
+        if (!all && c.pool->oldestCall() >= c.callCount) {
+            break;
+        }
+        const PoolJob& job = c.pool->waitOldest();
+        bool emitted = emitPooled(c, job);
+        c.pool->popOldest();
+        if (!emitted) {
+            c.pool->cancel();
+            return false;
+        }
+    }
+    return true;
+}
+
+bool pendingBlocksMatter(const Context& c) {
+    if (!c.pooled || !c.pool->inFlight()) {
+        return false;
+    }
+    // No block is larger than its frame stored, signature and stored header included.
+    std::uint64_t frames = c.pool->inFlight();
+    std::uint64_t payload = c.pool->inFlightBytes() + frames * (kMszipBlockRoom - kFrameSize);
+    if (c.folderThreshold && c.folderCompressed + payload >= c.folderThreshold) {
+        return true;
+    }
+    // Every pending block saw a file list no longer than the one the folder has now.
+    std::uint64_t projected = cabinetSizeWithoutNext(c) + kNextNamesReserve + cffolder::kSize +
+                              c.folderReserve + c.folderFileBytes + c.currentEntryBytes +
+                              c.folderDataSize + payload + frames * c.dataRecordSize(0);
+    return projected > c.cabinetLimit;
+}
+
 bool openFolder(Context& c, TCOMP typeCompress, const CodecOps* codec, unsigned windowBits) {
     resetFolder(c);
+    if (wantPool(c, codec)) {
+        c.pool->startFolder();
+        c.pooled = true;
+        c.codec = codec;
+        c.folderDataStart = c.cabData.size();
+        c.folderType = typeCompress;
+        c.folderOpen = true;
+        return true;
+    }
     BlockSink sink{emitBlock, &c};
     int rc = codec->create(windowBits, c.io.codecAllocator(), sink, &c.codecState);
     if (rc != codecOk) {
@@ -112,7 +213,7 @@ bool feedFolder(Context& c, const std::uint8_t* data, std::uint32_t size) {
         size -= take;
         if (c.frameFill == kFrameSize) {
             c.frameFill = 0;
-            if (!codecResult(c, c.codec->frame(c.codecState, c.frame, kFrameSize))) {
+            if (!compressFrame(c, c.frame, kFrameSize)) {
                 return false;
             }
             if (c.abortRequested) {
@@ -130,16 +231,21 @@ bool closeFolder(Context& c) {
     if (c.frameFill) {
         std::uint32_t last = c.frameFill;
         c.frameFill = 0;
-        if (!codecResult(c, c.codec->frame(c.codecState, c.frame, last))) {
+        if (!compressFrame(c, c.frame, last)) {
             return false;
         }
     }
-    if (!codecResult(c, c.codec->finish(c.codecState))) {
-        return false;
+    if (c.pooled) {
+        if (!drainPool(c, true)) {
+            return false;
+        }
+    } else {
+        if (!codecResult(c, c.codec->finish(c.codecState))) {
+            return false;
+        }
+        c.codec->destroy(c.codecState);
+        c.codecState = nullptr;
     }
-
-    c.codec->destroy(c.codecState);
-    c.codecState = nullptr;
     if (!placeFolder(c)) {
         return false;
     }

@@ -119,6 +119,10 @@ std::unique_ptr<CabContext> CabCreate(const std::string& CabFile, const std::str
     return context;
 }
 
+void CabSetThreads(CabContext& Context, int Threads) {
+    KPFCISetThreadCount(Context.Handle, static_cast<UINT>(Threads < 1 ? 1 : Threads));
+}
+
 bool CabAddFile(CabContext& Context, const std::string& SourcePath, const std::string& StoredName,
                 bool Execute, TCompressionType CompType, std::int32_t LzxWindow) {
     std::string source = SourcePath;

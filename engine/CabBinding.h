@@ -90,6 +90,9 @@ std::unique_ptr<CabContext> CabCreate(const std::string& CabFile, const std::str
                                       std::int32_t FolderThreshold, std::int32_t CabinetSize,
                                       std::int32_t SetId, std::int32_t HeaderReserve,
                                       TProgressProc ProgressProc, TNextCabProc NextCabProc);
+// Worker threads for the context's compression (1: all on the calling thread); the
+// cabinets are the same for every count. Counts below 1 are taken as 1.
+void CabSetThreads(CabContext& Context, int Threads);
 bool CabAddFile(CabContext& Context, const std::string& SourcePath, const std::string& StoredName,
                 bool Execute, TCompressionType CompType, std::int32_t LzxWindow);
 // On success every cabinet the context has written so far has its final name (a

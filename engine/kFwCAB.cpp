@@ -150,6 +150,7 @@ bool tkFwCAB::CreateContext() {
         if (Context) {
             Context->Comp.ReplaceExisting = FReplace;
             Context->Comp.WritingProc = RelayWriting;
+            CabSetThreads(*Context, FThreads);
         } else {
             ERF error = CabLastError();
             FireError(kErrCreate, error.erfType, CabErrorText(error), Action);

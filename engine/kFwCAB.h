@@ -102,6 +102,10 @@ public:
     void setDiskName(const std::string& value) { FDiskName = value; }
     std::int32_t FolderSize() const { return FFolderSize; }
     void setFolderSize(std::int32_t value) { FFolderSize = value; }
+    // Compression threads: 1 keeps all work on the calling thread; the cabinets are
+    // the same for every count.
+    int Threads() const { return FThreads; }
+    void setThreads(int value) { FThreads = value; }
     std::int32_t DiskSize() const { return FDiskSize; }
     void setDiskSize(std::int32_t value) { FDiskSize = value; }
     std::int32_t Reserved() const { return FReserved; }
@@ -206,6 +210,7 @@ private:
     // this one looks (it is not a power of two).
     std::int32_t FFolderSize = 831415;
     std::int32_t FDiskSize = 2147483647;
+    int FThreads = 1;
     std::int32_t FReserved = 0;
     TCompressionType FCompType = ctMsZip;
     std::int32_t FCompFactor = 3;

@@ -22,6 +22,7 @@
 #include <QFileDialog>
 #include <QScreen>
 #include <QSignalBlocker>
+#include <QThread>
 #include <QTimer>
 
 #include <algorithm>
@@ -429,6 +430,7 @@ void TcWizard::StartCompression() {
     cab.setDiskName("");
     cab.setCompFactor(Track->value());
     cab.setFolderSize(FolderSizeFor(TrackFolder->value()));
+    cab.setThreads(QThread::idealThreadCount());
     if (LZX->isChecked()) {
         cab.setCompType(ctLzx);
     }

@@ -10,21 +10,46 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 
 namespace kp::test {
 namespace {
 std::atomic<long> gLiveAllocations{0};
+std::atomic<long> gForeignCallbacks{0};
+std::thread::id gCallerThread;
+
+// Every callback must come from the thread that called the FCI function: the
+// tests call from the thread that made the client.
+void noteThread() {
+    if (std::this_thread::get_id() != gCallerThread) {
+        ++gForeignCallbacks;
+    }
+}
+
+// KP_FCI_THREADS runs a whole suite with worker threads.
+unsigned threadsFromEnvironment() {
+    const char* value = std::getenv("KP_FCI_THREADS");
+    int n = value ? std::atoi(value) : 1;
+    return n > 0 ? unsigned(n) : 1u;
+}
 FciClient* self(void* pv) {
     return static_cast<FciClient*>(pv);
 }
 } // namespace
 
+long FciClient::foreignThreadCallbacks() {
+    return gForeignCallbacks.load();
+}
+
 long FciClient::liveAllocations() {
     return gLiveAllocations.load();
 }
 
-FciClient::FciClient(std::filesystem::path scratch) : scratch_(std::move(scratch)) {
+FciClient::FciClient(std::filesystem::path scratch)
+    : threads(threadsFromEnvironment()), scratch_(std::move(scratch)) {
+    gCallerThread = std::this_thread::get_id();
+    gForeignCallbacks = 0;
     std::filesystem::remove_all(scratch_);
     std::filesystem::create_directories(scratch_);
 }
@@ -52,8 +77,12 @@ CCAB FciClient::cabinet(const std::string& name, ULONG cb, ULONG threshold) {
 }
 
 HFCI FciClient::create(CCAB& ccab) {
-    return FCICreate(&erf, onFilePlaced, onAlloc, onFree, onOpen, onRead, onWrite, onClose, onSeek,
-                     onDelete, onTempFile, &ccab, this);
+    HFCI h = FCICreate(&erf, onFilePlaced, onAlloc, onFree, onOpen, onRead, onWrite, onClose,
+                       onSeek, onDelete, onTempFile, &ccab, this);
+    if (h && threads != 1) {
+        EXPECT_TRUE(KPFCISetThreadCount(h, threads));
+    }
+    return h;
 }
 
 bool FciClient::add(HFCI h, const std::string& source, const std::string& stored, TCOMP comp,
@@ -97,6 +126,7 @@ bool FciClient::addBytes(HFCI h, const std::string& stored, const std::vector<st
 void FciClient::expectNothingLeft() const {
     EXPECT_EQ(openHandles(), 0);
     EXPECT_EQ(liveAllocations(), 0);
+    EXPECT_EQ(foreignThreadCallbacks(), 0) << "callbacks made on a worker thread";
     for (const auto& t : tempFilesGiven) {
         EXPECT_FALSE(std::filesystem::exists(t)) << t << " was left behind";
     }
@@ -109,6 +139,7 @@ INT_PTR FciClient::addHandle(Handle h) {
 }
 
 void* FciClient::onAlloc(ULONG cb) {
+    noteThread();
     void* p = std::malloc(cb);
     if (p) {
         ++gLiveAllocations;
@@ -117,6 +148,7 @@ void* FciClient::onAlloc(ULONG cb) {
 }
 
 void FciClient::onFree(void* memory) {
+    noteThread();
     if (memory) {
         --gLiveAllocations;
     }
@@ -124,6 +156,7 @@ void FciClient::onFree(void* memory) {
 }
 
 INT_PTR FciClient::onOpen(LPSTR pszFile, int oflag, int, int* err, void* pv) {
+    noteThread();
     *err = 0;
     int flags = (oflag & _O_RDWR) ? O_RDWR : (oflag & _O_WRONLY) ? O_WRONLY : O_RDONLY;
     if (oflag & _O_CREAT) {
@@ -148,6 +181,7 @@ INT_PTR FciClient::onOpen(LPSTR pszFile, int oflag, int, int* err, void* pv) {
 }
 
 UINT FciClient::onRead(INT_PTR hf, void* memory, UINT cb, int* err, void* pv) {
+    noteThread();
     *err = 0;
     auto* c = self(pv);
     Handle& h = c->handles_.at(hf);
@@ -173,6 +207,7 @@ UINT FciClient::onRead(INT_PTR hf, void* memory, UINT cb, int* err, void* pv) {
 }
 
 UINT FciClient::onWrite(INT_PTR hf, void* memory, UINT cb, int* err, void* pv) {
+    noteThread();
     *err = 0;
     auto* c = self(pv);
     Handle& h = c->handles_.at(hf);
@@ -180,6 +215,14 @@ UINT FciClient::onWrite(INT_PTR hf, void* memory, UINT cb, int* err, void* pv) {
         h.written + cb > std::uint64_t(c->failCabinetWriteAfter)) {
         *err = 28; // disk full
         return UINT(-1);
+    }
+    if (h.isTemp && c->failTempWriteAfter >= 0 &&
+        c->tempWritten_ + cb > std::uint64_t(c->failTempWriteAfter)) {
+        *err = 28;
+        return UINT(-1);
+    }
+    if (h.isTemp) {
+        c->tempWritten_ += cb;
     }
     ssize_t n = ::write(h.fd, memory, cb);
     if (n < 0) {
@@ -201,6 +244,7 @@ UINT FciClient::onWrite(INT_PTR hf, void* memory, UINT cb, int* err, void* pv) {
 }
 
 int FciClient::onClose(INT_PTR hf, int* err, void* pv) {
+    noteThread();
     *err = 0;
     auto* c = self(pv);
     auto it = c->handles_.find(hf);
@@ -216,6 +260,7 @@ int FciClient::onClose(INT_PTR hf, int* err, void* pv) {
 }
 
 long FciClient::onSeek(INT_PTR hf, long dist, int seektype, int* err, void* pv) {
+    noteThread();
     *err = 0;
     Handle& h = self(pv)->handles_.at(hf);
     if (h.gen) {
@@ -235,6 +280,7 @@ long FciClient::onSeek(INT_PTR hf, long dist, int seektype, int* err, void* pv) 
 }
 
 int FciClient::onDelete(LPSTR pszFile, int* err, void*) {
+    noteThread();
     *err = 0;
     if (::unlink(pszFile) != 0) {
         *err = errno;
@@ -244,6 +290,7 @@ int FciClient::onDelete(LPSTR pszFile, int* err, void*) {
 }
 
 BOOL FciClient::onTempFile(char* pszTempName, int cbTempName, void* pv) {
+    noteThread();
     auto* c = self(pv);
     if (c->tempCalls_++ == c->failTempFileAt) {
         return FALSE;
@@ -258,11 +305,13 @@ BOOL FciClient::onTempFile(char* pszTempName, int cbTempName, void* pv) {
 }
 
 int FciClient::onFilePlaced(PCCAB, LPSTR pszFile, long, BOOL, void* pv) {
+    noteThread();
     self(pv)->placed.emplace_back(pszFile);
     return 0;
 }
 
 BOOL FciClient::onNextCabinet(PCCAB pccab, ULONG, void* pv) {
+    noteThread();
     auto* c = self(pv);
     if (pccab->iCab == c->refuseNextCabinetAt) {
         return FALSE;
@@ -273,6 +322,7 @@ BOOL FciClient::onNextCabinet(PCCAB pccab, ULONG, void* pv) {
 }
 
 long FciClient::onStatus(UINT typeStatus, ULONG cb1, ULONG cb2, void* pv) {
+    noteThread();
     auto* c = self(pv);
     c->statuses.push_back({typeStatus, cb1, cb2});
     if (typeStatus == statusFile) {
@@ -288,6 +338,7 @@ long FciClient::onStatus(UINT typeStatus, ULONG cb1, ULONG cb2, void* pv) {
 
 INT_PTR FciClient::onOpenInfo(LPSTR pszName, USHORT* pdate, USHORT* ptime, USHORT* pattribs,
                               int* err, void* pv) {
+    noteThread();
     *err = 0;
     auto* c = self(pv);
     std::string name = pszName;

@@ -49,6 +49,8 @@ public:
                   std::vector<std::pair<std::string, std::vector<std::uint8_t>>>& added);
 
     ERF erf{};
+    // Worker threads asked for at create(); KP_FCI_THREADS sets the default, else 1.
+    unsigned threads;
     std::map<std::string, GeneratedSource> generated; // source names starting with "gen:"
 
     // Failure switches.
@@ -56,6 +58,7 @@ public:
     std::int64_t failSourceReadAfter = -1;   // source reads fail once this many bytes were read
     std::int64_t failCabinetWriteAfter = -1; // writes to *.cab fail past this many bytes
     int failTempFileAt = -1;                 // the n-th GetTempFile call (0-based) fails
+    std::int64_t failTempWriteAfter = -1;    // writes to temporary files fail past this many bytes
     int abortAtStatus = -1;                  // the n-th statusFile report answers -1
     int refuseNextCabinetAt = -1; // the n-th GetNextCabinet call (1-based iCab) answers false
     std::string nextCabinetPattern = "set%d.cab";
@@ -73,6 +76,8 @@ public:
     // After FCIDestroy: no handle open, no block allocated, no temporary file left.
     void expectNothingLeft() const;
     static long liveAllocations();
+    // Callbacks made on another thread than the one that built the last client.
+    static long foreignThreadCallbacks();
 
 private:
     struct Handle {
@@ -106,6 +111,7 @@ private:
     INT_PTR nextHandle_ = 100;
     int tempCalls_ = 0;
     int fileStatuses_ = 0;
+    std::uint64_t tempWritten_ = 0;
 };
 
 // A scratch folder of its own for the running test.

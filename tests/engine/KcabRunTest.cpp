@@ -203,7 +203,7 @@ TEST_F(KcabRunTest, HelpDocumentsEveryOption) {
     EXPECT_EQ(result.exitCode, 0);
     for (const char* option : {"Usage: kcab", "-o,", "-r,", "-m,", "lzx[:15..21]", "--folder-size",
                                "--cabinet-size", "OUT2.cab", "--paths", "relative", "full", "none",
-                               "-f,", "-q,", "--verify", "Exit status"}) {
+                               "-f,", "-q,", "--verify", "-j,", "--threads", "Exit status"}) {
         EXPECT_NE(result.out.find(option), std::string::npos) << option;
     }
 }
@@ -232,6 +232,39 @@ TEST_F(KcabRunTest, HelpAndVersionFailWhenTheirTextCannotBeWritten) {
     }
     KcabResult process = runProcess("--version >/dev/full");
     EXPECT_EQ(process.exitCode, 1) << process.out;
+}
+
+// The thread count changes how the work is shared, never the cabinet.
+TEST_F(KcabRunTest, EveryThreadCountWritesTheSameCabinet) {
+    std::string text;
+    for (int line = 0; text.size() < 400000; ++line) {
+        text += "line " + std::to_string(line * 7919 % 100003) + " of a text to pack\n";
+    }
+    scratch.write("tree/bin/more.txt", text);
+    // A fixed set ID: only the compression may tell the runs apart.
+    ::setenv("SOURCE_DATE_EPOCH", "1700000000", 1);
+    for (const char* threads : {"1", "2", "3", "8"}) {
+        for (const char* method : {"mszip", "lzx:16"}) {
+            std::string name = scratch.path(std::string("j") + threads + method[0] + ".cab");
+            KcabResult result = run({"-r", "-q", "-j", threads, "-m", method, "--folder-size",
+                                     "100K", "-o", name, tree});
+            ASSERT_EQ(result.exitCode, 0) << threads << ": " << result.err;
+            std::string bytes = readFileBytes(name);
+            std::string reference =
+                readFileBytes(scratch.path(std::string("j1") + method[0] + ".cab"));
+            EXPECT_TRUE(bytes == reference) << method << " at " << threads << " threads";
+            if (std::string(threads) == "3") {
+                expectTreeExtracted(name);
+            }
+        }
+    }
+    ::unsetenv("SOURCE_DATE_EPOCH");
+    for (const char* bad : {"0", "65", "x", "2x", ""}) {
+        KcabResult result = run({"--threads", bad, "-o", out, tree});
+        EXPECT_EQ(result.exitCode, 2) << bad;
+        EXPECT_NE(result.err.find("wants 1 to 64 threads"), std::string::npos) << result.err;
+    }
+    EXPECT_EQ(run({"-j4", "-q", "-r", "-o", out, tree}).exitCode, 0);
 }
 
 TEST_F(KcabRunTest, StoredPathsFollowThePathsOption) {

@@ -3,6 +3,8 @@
 #include <charconv>
 #include <limits>
 
+#include <sched.h>
+
 namespace kp {
 
 const char* const kKcabHelp = R"(Usage: kcab [options] -o OUT.cab PATH...
@@ -37,6 +39,10 @@ Options:
                           any difference is an error naming the file
       --accept-name-loss  build a self-extractor even though some names would
                           not come back whole on Windows (see below)
+  -j, --threads N         compress on N threads, 1 to 64; default: the cores
+                          kcab may run on. The cabinets are byte for byte the
+                          same for every N; MSZIP folders are compressed in
+                          parallel, LZX folders one after another
   -q, --quiet             no progress and no summary; errors are still shown
   -h, --help              show this text
       --version           show kcab's version
@@ -199,7 +205,8 @@ bool applySwitch(const std::string& name, KcabOptions& options) {
 
 bool takesValue(const std::string& name) {
     return name == "-o" || name == "--output" || name == "-m" || name == "--method" ||
-           name == "--folder-size" || name == "--cabinet-size" || name == "--paths";
+           name == "--folder-size" || name == "--cabinet-size" || name == "--paths" ||
+           name == "-j" || name == "--threads";
 }
 
 // An option that takes a value; `name` is one that takesValue() accepts.
@@ -223,6 +230,14 @@ bool applyValue(const std::string& name, const std::string& value, KcabOptions& 
         return parseSizeOption(name, value, 1, 2147483648ULL, options.folderSize, error);
     } else if (name == "--cabinet-size") {
         return parseSizeOption(name, value, 1, 2147483647ULL, options.cabinetSize, error);
+    } else if (name == "-j" || name == "--threads") {
+        unsigned n = 0;
+        auto [end, ec] = std::from_chars(value.data(), value.data() + value.size(), n);
+        if (ec != std::errc() || end != value.data() + value.size() || n < 1 || n > 64) {
+            error = name + " wants 1 to 64 threads, not '" + value + "'";
+            return false;
+        }
+        options.threads = n;
     } else if (name == "--paths") {
         if (!parseStoredPaths(value, options)) {
             error = "--paths wants none, full or relative, not '" + value + "'";
@@ -282,6 +297,16 @@ bool checkComplete(const KcabOptions& options, std::string& error) {
 }
 
 } // namespace
+
+unsigned availableCores() {
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    if (sched_getaffinity(0, sizeof set, &set) != 0) {
+        return 1;
+    }
+    int n = CPU_COUNT(&set);
+    return n > 0 ? unsigned(n) : 1u;
+}
 
 bool parseKcabOptions(const std::vector<std::string>& arguments, KcabOptions& options,
                       std::string& error) {

@@ -37,7 +37,12 @@ struct KcabOptions {
     std::vector<std::string> ownFiles;
     bool singleCabinet = false;
     bool cabinetIsStep = false;
+    // Compression threads; 0 until -j is given, meaning the cores kcab may run on.
+    unsigned threads = 0;
 };
+
+// The cores this process may run on (its affinity mask), at least 1.
+unsigned availableCores();
 
 // Fills `options` from the arguments after the program name; false with `error` set
 // when they are not usable.

@@ -87,6 +87,7 @@ public:
         cab.setCompType(options.method);
         cab.setCompFactor(options.lzxWindow - 14);
         cab.setFolderSize(options.folderSize);
+        cab.setThreads(int(options.threads ? options.threads : availableCores()));
         cab.setDiskSize(options.cabinetSize);
         cab.setStorePath(options.storedPaths != StoredPaths::None);
         cab.setPartialPath(options.storedPaths == StoredPaths::Relative);
