@@ -59,7 +59,7 @@ protected:
     KcabResult run(std::vector<std::string> arguments, bool terminal = false) {
         std::ostringstream outText;
         std::ostringstream errText;
-        int code = RunKcab(arguments, outText, errText, KcabTerminal{terminal, 100}, interrupt);
+        int code = runKcab(arguments, outText, errText, KcabTerminal{terminal, 100}, interrupt);
         return {code, outText.str(), errText.str()};
     }
 
@@ -227,7 +227,7 @@ TEST_F(KcabRunTest, HelpAndVersionFailWhenTheirTextCannotBeWritten) {
         std::ostringstream full;
         full.setstate(std::ios::badbit);
         std::ostringstream err;
-        EXPECT_EQ(RunKcab({option}, full, err, KcabTerminal{false, 100}, interrupt), 1) << option;
+        EXPECT_EQ(runKcab({option}, full, err, KcabTerminal{false, 100}, interrupt), 1) << option;
         EXPECT_EQ(err.str(), "kcab: cannot write to the standard output\n") << option;
     }
     KcabResult process = runProcess("--version >/dev/full");
