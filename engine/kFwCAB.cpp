@@ -22,13 +22,13 @@ tkFwCAB* CurrentCab = nullptr;
 namespace {
 
 // Set identifiers of the cabinets; seeded from the clock by every construction.
-std::mt19937& SetIdGenerator() {
+std::mt19937& RandomForSetIds() {
     static std::mt19937 generator;
     return generator;
 }
 
 std::int32_t DrawSetId() {
-    return std::uniform_int_distribution<std::int32_t>(0, 2147483646)(SetIdGenerator());
+    return std::uniform_int_distribution<std::int32_t>(0, 2147483646)(RandomForSetIds());
 }
 
 // Destroys the context however BuildCabinet is left, so that an exception from a
@@ -59,7 +59,7 @@ private:
 } // namespace
 
 tkFwCAB::tkFwCAB(void* Owner) : FOwner(Owner) {
-    SetIdGenerator().seed(static_cast<std::mt19937::result_type>(
+    RandomForSetIds().seed(static_cast<std::mt19937::result_type>(
         std::chrono::system_clock::now().time_since_epoch().count()));
     CurrentCab = this;
 }
