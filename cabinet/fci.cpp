@@ -301,7 +301,7 @@ BOOL runCall(HFCI hfci, PFNFCIGETNEXTCABINET nextCabinet, PFNFCISTATUS status,
     bool ok = operation(*c);
     // Blocks handed to the workers in an earlier call are settled by the end of this
     // one, so that what they fail with reaches the client at most one call late.
-    if (c->pooled && !c->broken && !drainPool(*c, false)) {
+    if ((c->pooled || c->deferring) && !c->broken && !drainPool(*c, false)) {
         ok = false;
     }
     if (ok && c->abortRequested) {
