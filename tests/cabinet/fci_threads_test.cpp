@@ -310,4 +310,30 @@ TEST(ThreadCount, WriteFailureDuringParallelWorkIsReportedAtMostOneCallLate) {
     }
 }
 
+// An LZX chunk that falls due in one call but is held back for the search thread
+// must still be written by the end of the next call, however little that call adds:
+// a write failure in it is reported there, not left for the end of the folder.
+TEST(ThreadCount, HeldBackLzxChunkFailsTheNextCallAtTheLatest) {
+    for (unsigned threads : {1u, 2u}) {
+        FciClient client{scratchFor("threads-held")};
+        client.threads = threads;
+        client.failTempWriteAfter = 50000;
+        CCAB ccab = client.cabinet("h.cab");
+        HFCI h = client.create(ccab);
+        ASSERT_NE(h, nullptr);
+        // Five frames: the first four are due when the fifth comes.
+        client.writeFile("noise", randomBytes(5 * 32768, 61));
+        client.writeFile("tiny", textBytes(100, 62));
+        const TCOMP lzx = TCOMP(TCOMPfromLZXWindow(16));
+        bool first = client.add(h, client.path("noise"), "noise", lzx);
+        EXPECT_EQ(first, threads != 1);
+        if (first) {
+            EXPECT_FALSE(client.add(h, client.path("tiny"), "tiny", lzx));
+        }
+        EXPECT_EQ(client.erf.erfOper, FCIERR_TEMP_FILE) << threads << " threads";
+        EXPECT_TRUE(FCIDestroy(h));
+        client.expectNothingLeft();
+    }
+}
+
 } // namespace
