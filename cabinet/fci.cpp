@@ -261,6 +261,12 @@ bool addFile(Context& c, char* source, char* storedName, BOOL execute,
     if (!read) {
         return false;
     }
+    // A codec with threads hands out what fell due during the file before it is
+    // listed, so that an abort answered to those reports leaves the file out, as on
+    // one thread.
+    if (c.deferring && (!drainPool(c, true) || c.abortRequested)) {
+        return c.broken ? false : c.fail(FCIERR_USER_ABORT);
+    }
 
     if (execute) {
         attribs |= _A_EXEC;
@@ -301,7 +307,7 @@ BOOL runCall(HFCI hfci, PFNFCIGETNEXTCABINET nextCabinet, PFNFCISTATUS status,
     bool ok = operation(*c);
     // Blocks handed to the workers in an earlier call are settled by the end of this
     // one, so that what they fail with reaches the client at most one call late.
-    if ((c->pooled || c->deferring) && !c->broken && !drainPool(*c, false)) {
+    if (c->pooled && !c->broken && !drainPool(*c, false)) {
         ok = false;
     }
     if (ok && c->abortRequested) {

@@ -87,7 +87,6 @@ struct Context {
     struct FrameMark {
         std::uint32_t fileBytes;
         std::uint32_t entryBytes;
-        std::uint64_t call;
     };
     static constexpr unsigned kFrameMarks = 16; // more than any codec holds back
     FrameMark marks[kFrameMarks] = {};
@@ -127,8 +126,8 @@ bool feedFolder(Context& c, const std::uint8_t* data, std::uint32_t size);
 bool closeFolder(Context& c);
 
 // Takes out the blocks compressed on other threads, oldest first, as the folder's
-// own, while the oldest fell due in an earlier call than this one (`all`: every
-// block due by now). A failure breaks the context and drops the rest.
+// own, while the oldest was handed over in an earlier call than this one (`all`:
+// every block due by now). A failure breaks the context and drops the rest.
 bool drainPool(Context& c, bool all);
 // Whether blocks due but not yet taken out could change what the end of a file
 // decides (the folder threshold, or the cabinet's room for the folder): then they

@@ -137,8 +137,7 @@ bool compressFrame(Context& c, const std::uint8_t* data, std::uint32_t size) {
         return submitFrame(c, data, size);
     }
     if (c.deferring) {
-        c.marks[c.framesIn % Context::kFrameMarks] = {c.folderFileBytes, c.currentEntryBytes,
-                                                      c.callCount};
+        c.marks[c.framesIn % Context::kFrameMarks] = {c.folderFileBytes, c.currentEntryBytes};
     }
     ++c.framesIn;
     return codecResult(c, c.codec->frame(c.codecState, data, size));
@@ -185,12 +184,9 @@ void resetFolder(Context& c) {
 
 bool drainPool(Context& c, bool all) {
     if (c.deferring) {
-        std::uint32_t b = c.blocksOut;
-        if (!all && (b >= c.framesIn || c.codec->dueWith(b) >= c.framesIn ||
-                     c.marks[c.codec->dueWith(b) % Context::kFrameMarks].call >= c.callCount)) {
-            return true; // nothing due from an earlier call; blocks fall due in order
-        }
-        return codecResult(c, c.codec->settle(c.codecState));
+        // Every file's blocks are settled before it is listed: none is left from an
+        // earlier call.
+        return !all || codecResult(c, c.codec->settle(c.codecState));
     }
     while (c.pool && c.pool->inFlight()) {
         if (!all && c.pool->oldestCall() >= c.callCount) {
