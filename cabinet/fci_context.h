@@ -79,6 +79,17 @@ struct Context {
     MszipPool* pool = nullptr;   // built for the first folder that uses it
     bool pooled = false;         // the open folder's frames go through the pool
     std::uint64_t callCount = 0; // FCI calls made on the context, this one included
+    // A codec that took threads (CodecOps::useThreads) emits blocks later than they
+    // fell due; each is emitted with the folder as it stood when its frame came.
+    bool deferring = false;
+    std::uint32_t framesIn = 0;  // frames handed to the open folder's codec
+    std::uint32_t blocksOut = 0; // blocks it emitted
+    struct FrameMark {
+        std::uint32_t fileBytes;
+        std::uint32_t entryBytes;
+    };
+    static constexpr unsigned kFrameMarks = 16; // more than any codec holds back
+    FrameMark marks[kFrameMarks] = {};
 
     // --- the cabinet under construction
     TempFile cabData;
@@ -114,13 +125,13 @@ bool feedFolder(Context& c, const std::uint8_t* data, std::uint32_t size);
 // Ends the folder's stream and places it into the cabinet(s). Any failure breaks the context.
 bool closeFolder(Context& c);
 
-// Takes out the pool's finished blocks, oldest first, as the folder's own, while
-// the oldest was handed over in an earlier call than this one (`all`: every block).
-// A failure breaks the context and drops the rest.
+// Takes out the blocks compressed on other threads, oldest first, as the folder's
+// own, while the oldest was handed over in an earlier call than this one (`all`:
+// every block due by now). A failure breaks the context and drops the rest.
 bool drainPool(Context& c, bool all);
-// Whether blocks still being compressed could change what the end of a file decides
-// (the folder threshold, or the cabinet's room for the folder): then they are taken
-// out first.
+// Whether blocks due but not yet taken out could change what the end of a file
+// decides (the folder threshold, or the cabinet's room for the folder): then they
+// are taken out first.
 bool pendingBlocksMatter(const Context& c);
 
 // The cabinet under construction.
