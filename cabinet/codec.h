@@ -44,6 +44,19 @@ struct CodecOps {
     // End of the folder's stream: emit every frame still held back.
     int (*finish)(void* state);
     void (*destroy)(void* state);
+
+    // For codecs that can work on more threads; null in those that cannot.
+    // Before the first frame: take up to `threads` threads. A codec that does may
+    // hold frames back longer than on one thread and emit the same blocks later,
+    // in the same order. codecOk when it took them; otherwise it goes on as before.
+    int (*useThreads)(void* state, unsigned threads);
+    // With threads: emits every block that one thread would have emitted by now.
+    int (*settle)(void* state);
+    // With threads: the frame (counted from the folder's first, 0) whose arrival
+    // makes block `block` due on one thread.
+    std::uint32_t (*dueWith)(std::uint32_t block);
+    // The most frames such a codec holds back.
+    unsigned maxHeldFrames;
 };
 
 extern const CodecOps storeCodec;

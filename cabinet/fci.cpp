@@ -262,6 +262,12 @@ bool addFile(Context& c, char* source, char* storedName, BOOL execute,
     if (!read) {
         return false;
     }
+    // A codec with threads hands out what fell due during the file before it is
+    // listed, so that an abort answered to those reports leaves the file out, as on
+    // one thread.
+    if (c.deferring && (!drainPool(c, true) || c.abortRequested)) {
+        return c.broken ? false : c.fail(FCIERR_USER_ABORT);
+    }
 
     if (execute) {
         attribs |= _A_EXEC;

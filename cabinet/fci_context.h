@@ -79,6 +79,17 @@ struct Context {
     MszipPool* pool = nullptr;   // built for the first folder that uses it
     bool pooled = false;         // the open folder's frames go through the pool
     std::uint64_t callCount = 0; // FCI calls made on the context, this one included
+    // A codec that took threads (CodecOps::useThreads) emits blocks later than they
+    // fell due; each is emitted with the folder as it stood when its frame came.
+    bool deferring = false;
+    std::uint32_t framesIn = 0;  // frames handed to the open folder's codec
+    std::uint32_t blocksOut = 0; // blocks it emitted
+    struct FrameMark {
+        std::uint32_t fileBytes;
+        std::uint32_t entryBytes;
+    };
+    static constexpr unsigned kFrameMarks = 16; // more than any codec holds back
+    FrameMark marks[kFrameMarks] = {};
 
     // --- the cabinet under construction
     TempFile cabData;

@@ -58,6 +58,39 @@ int emitBlock(void* opaque, const std::uint8_t* data, std::uint32_t compressedSi
     return 0;
 }
 
+// The sink of every codec: a codec with threads emits a block later than it fell
+// due, and it goes through emitBlock with the folder's file list as it stood when
+// the frame that made it due came, as if it had been emitted then.
+int emitFolderBlock(void* opaque, const std::uint8_t* data, std::uint32_t compressedSize,
+                    std::uint32_t uncompressedSize) {
+    auto& c = *static_cast<Context*>(opaque);
+    if (!c.deferring) {
+        return emitBlock(opaque, data, compressedSize, uncompressedSize);
+    }
+    std::uint32_t due = c.codec->dueWith(c.blocksOut++);
+    if (due >= c.framesIn) {
+        return emitBlock(opaque, data, compressedSize, uncompressedSize); // due now
+    }
+    const Context::FrameMark& mark = c.marks[due % Context::kFrameMarks];
+    std::uint32_t fileBytes = c.folderFileBytes;
+    std::uint32_t entryBytes = c.currentEntryBytes;
+    c.folderFileBytes = mark.fileBytes;
+    c.currentEntryBytes = mark.entryBytes;
+    int rc = emitBlock(opaque, data, compressedSize, uncompressedSize);
+    c.folderFileBytes = fileBytes;
+    c.currentEntryBytes = entryBytes;
+    return rc;
+}
+
+// Blocks of a codec with threads that are due but not yet emitted.
+std::uint32_t deferredDue(const Context& c) {
+    std::uint32_t b = c.blocksOut;
+    while (b < c.framesIn && c.codec->dueWith(b) < c.framesIn) {
+        ++b;
+    }
+    return b - c.blocksOut;
+}
+
 bool codecResult(Context& c, int rc) {
     if (rc == codecOk) {
         return true;
@@ -104,6 +137,10 @@ bool compressFrame(Context& c, const std::uint8_t* data, std::uint32_t size) {
     if (c.pooled) {
         return submitFrame(c, data, size);
     }
+    if (c.deferring) {
+        c.marks[c.framesIn % Context::kFrameMarks] = {c.folderFileBytes, c.currentEntryBytes};
+    }
+    ++c.framesIn;
     return codecResult(c, c.codec->frame(c.codecState, data, size));
 }
 
@@ -128,6 +165,8 @@ void resetFolder(Context& c) {
         c.pool->cancel();
     }
     c.pooled = false;
+    c.deferring = false;
+    c.framesIn = c.blocksOut = 0;
     if (c.codecState) {
         c.codec->destroy(c.codecState);
         c.codecState = nullptr;
@@ -145,6 +184,11 @@ void resetFolder(Context& c) {
 } // namespace
 
 bool drainPool(Context& c, bool all) {
+    if (c.deferring) {
+        // Every file's blocks are settled before it is listed: none is left from an
+        // earlier call.
+        return !all || codecResult(c, c.codec->settle(c.codecState));
+    }
     while (c.pool && c.pool->inFlight()) {
         if (!all && c.pool->oldestCall() >= c.callCount) {
             break;
@@ -161,12 +205,20 @@ bool drainPool(Context& c, bool all) {
 }
 
 bool pendingBlocksMatter(const Context& c) {
-    if (!c.pooled || !c.pool->inFlight()) {
+    std::uint64_t frames = 0;
+    std::uint64_t payload = 0;
+    if (c.deferring) {
+        // No block is larger than emitBlock lets through.
+        frames = deferredDue(c);
+        payload = frames * kMaxBlockData;
+    } else if (c.pooled) {
+        // No block is larger than its frame stored, signature and stored header included.
+        frames = c.pool->inFlight();
+        payload = c.pool->inFlightBytes() + frames * (kMszipBlockRoom - kFrameSize);
+    }
+    if (frames == 0) {
         return false;
     }
-    // No block is larger than its frame stored, signature and stored header included.
-    std::uint64_t frames = c.pool->inFlight();
-    std::uint64_t payload = c.pool->inFlightBytes() + frames * (kMszipBlockRoom - kFrameSize);
     if (c.folderThreshold && c.folderCompressed + payload >= c.folderThreshold) {
         return true;
     }
@@ -188,13 +240,17 @@ bool openFolder(Context& c, TCOMP typeCompress, const CodecOps* codec, unsigned 
         c.folderOpen = true;
         return true;
     }
-    BlockSink sink{emitBlock, &c};
+    BlockSink sink{emitFolderBlock, &c};
     int rc = codec->create(windowBits, c.io.codecAllocator(), sink, &c.codecState);
     if (rc != codecOk) {
         c.codecState = nullptr;
         return c.fail(rc == codecNoMemory ? FCIERR_ALLOC_FAIL : FCIERR_MCI_FAIL);
     }
     c.codec = codec;
+    // A codec that cannot have its threads writes the same bytes on this one.
+    c.deferring = c.threads >= 2 && codec->useThreads &&
+                  codec->maxHeldFrames < Context::kFrameMarks &&
+                  codec->useThreads(c.codecState, c.threads) == codecOk;
     c.folderDataStart = c.cabData.size();
     c.folderType = typeCompress;
     c.folderOpen = true;

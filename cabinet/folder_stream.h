@@ -19,13 +19,13 @@ bool feedFolder(Context& c, const std::uint8_t* data, std::uint32_t size);
 // Ends the folder's stream and places it into the cabinet(s). Any failure breaks the context.
 bool closeFolder(Context& c);
 
-// Takes out the pool's finished blocks, oldest first, as the folder's own, while
-// the oldest was handed over in an earlier call than this one (`all`: every block).
-// A failure breaks the context and drops the rest.
+// Takes out the blocks compressed on other threads, oldest first, as the folder's
+// own, while the oldest was handed over in an earlier call than this one (`all`:
+// every block due by now). A failure breaks the context and drops the rest.
 bool drainPool(Context& c, bool all);
-// Whether blocks still being compressed could change what the end of a file decides
-// (the folder threshold, or the cabinet's room for the folder): then they are taken
-// out first.
+// Whether blocks due but not yet taken out could change what the end of a file
+// decides (the folder threshold, or the cabinet's room for the folder): then they
+// are taken out first.
 bool pendingBlocksMatter(const Context& c);
 
 } // namespace kp::cab

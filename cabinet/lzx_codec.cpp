@@ -32,8 +32,27 @@ void lzxDestroy(void* state) {
     lzx::Encoder::destroy(static_cast<lzx::Encoder*>(state));
 }
 
+// One more thread searches for matches; more would have nothing to do, as a
+// folder is one stream.
+int lzxUseThreads(void* state, unsigned threads) {
+    if (threads < 2) {
+        return codecFailed;
+    }
+    return static_cast<lzx::Encoder*>(state)->useSearchThread() ? codecOk : codecNoMemory;
+}
+
+int lzxSettle(void* state) {
+    return static_cast<lzx::Encoder*>(state)->settle();
+}
+
+std::uint32_t lzxDueWith(std::uint32_t block) {
+    return lzx::dueWithFrame(block);
+}
+
 } // namespace
 
-const CodecOps lzxCodec = {"LZX", lzxCreate, lzxFrame, lzxFinish, lzxDestroy};
+const CodecOps lzxCodec = {"LZX",      lzxCreate,     lzxFrame,  lzxFinish,
+                           lzxDestroy, lzxUseThreads, lzxSettle, lzxDueWith,
+                           lzx::kMaxHeldFrames};
 
 } // namespace kp::cab

@@ -38,6 +38,8 @@ void storeDestroy(void* state) {
 
 } // namespace
 
-const CodecOps storeCodec = {"none", storeCreate, storeFrame, storeFinish, storeDestroy};
+const CodecOps storeCodec = {"none",       storeCreate, storeFrame, storeFinish,
+                             storeDestroy, nullptr,     nullptr,    nullptr,
+                             0};
 
 } // namespace kp::cab

@@ -9,6 +9,7 @@
 #include "selfextract/SelfExtractor.h"
 #include "ui_cWizard.h"
 
+#include <QElapsedTimer>
 #include <QWidget>
 
 #include <cstdint>
@@ -120,8 +121,17 @@ private:
     // One layout of BuildSelfExtractor, with the page's progress around it; returns 0
     // or the code of the step that failed.
     std::uint32_t WriteSelfExtractor(const std::string& target, selfextract::SfxLayout layout);
+    // The status handlers' turn for the window: when the last turn is kRunAnswerMs or
+    // more ago, the bar and the file name show the run's latest status and the waiting
+    // events are handled.
+    void AnswerDuringRun();
+    // The latest percent and file name of the run on the bar and in the label.
+    void ShowRunStatus();
 
     std::vector<std::string> commandLine_;
+    QElapsedTimer lastAnswer_;
+    int runPercent_ = 0;
+    std::string runFile_;
     bool placed_ = false;
     bool runUnderWay_ = false;
     bool buildUnderWay_ = false;

@@ -13,6 +13,10 @@ namespace {
 constexpr std::uint32_t kCachePerPosition = 12;
 // A frame's bits can exceed its size a good deal before the check below rejects them.
 constexpr std::uint32_t kOutPerFrame = 2 * kFrameSize + 4096;
+// With a search thread, the data buffer's room beyond what the held frames need.
+constexpr std::uint32_t kCompactionSlack = 2 * kChunkBytes;
+static_assert(kCompactionSlack >= kFrameSize,
+              "a compaction keeps a window before the oldest held chunk and never moves past base");
 
 template <typename T> T* grab(const Allocator& memory, std::size_t count) {
     return static_cast<T*>(memory.alloc(memory.opaque, sizeof(T) * count));
@@ -49,9 +53,9 @@ bool Encoder::allocate() {
     dataCapacity_ = window_ + kChunkBytes + kLookahead;
     data_ = grab<std::uint8_t>(memory_, dataCapacity_);
     finderMemory_ = grab<std::uint8_t>(memory_, MatchFinder::tableBytes(windowBits_));
-    cacheFirst_ = grab<std::uint32_t>(memory_, kChunkBytes + 1);
     cacheCapacity_ = kChunkBytes * kCachePerPosition;
-    cacheMatches_ = grab<Match>(memory_, cacheCapacity_);
+    caches_[0].first = grab<std::uint32_t>(memory_, kChunkBytes + 1);
+    caches_[0].matches = grab<Match>(memory_, cacheCapacity_);
     nodes_ = grab<ParseNode>(memory_, kChunkBytes + 1);
     items_ = grab<Item>(memory_, kChunkBytes);
     cumulative_ = grab<Symbols>(memory_, kMaxSegments + 1);
@@ -62,8 +66,43 @@ bool Encoder::allocate() {
     savedHistory_ = grab<TreeHistory>(memory_, 1);
     outCapacity_ = kChunkFrames * kOutPerFrame;
     out_ = grab<std::uint8_t>(memory_, outCapacity_);
-    return data_ && finderMemory_ && cacheFirst_ && cacheMatches_ && nodes_ && items_ &&
+    return data_ && finderMemory_ && caches_[0].first && caches_[0].matches && nodes_ && items_ &&
            cumulative_ && symbols_ && codes_ && model_ && history_ && savedHistory_ && out_;
+}
+
+bool Encoder::useSearchThread() {
+    if (searcher_ || end_ != streamStart_) {
+        return false;
+    }
+    // Two chunks and the look-ahead ahead of the window, and room to take frames
+    // for a while before the buffer must be compacted, which waits for the search.
+    std::uint32_t capacity = window_ + 2 * kChunkBytes + kLookahead + kCompactionSlack;
+    auto* data = grab<std::uint8_t>(memory_, capacity);
+    auto* first = grab<std::uint32_t>(memory_, kChunkBytes + 1);
+    auto* matches = grab<Match>(memory_, cacheCapacity_);
+    void* place = memory_.alloc(memory_.opaque, sizeof(SearchThread));
+    SearchThread* searcher = place ? new (place) SearchThread() : nullptr;
+    if (!data || !first || !matches || !searcher || !searcher->start(runSearchJob, &job_)) {
+        if (searcher) {
+            searcher->~SearchThread();
+        }
+        for (void* b : {static_cast<void*>(data), static_cast<void*>(first),
+                        static_cast<void*>(matches), place}) {
+            if (b) {
+                memory_.free(memory_.opaque, b);
+            }
+        }
+        return false;
+    }
+    memory_.free(memory_.opaque, data_);
+    data_ = data;
+    dataCapacity_ = capacity;
+    caches_[1].first = first;
+    caches_[1].matches = matches;
+    cacheCount_ = 2;
+    searcher_ = searcher;
+    startStream();
+    return true;
 }
 
 void Encoder::destroy(Encoder* e) {
@@ -71,9 +110,15 @@ void Encoder::destroy(Encoder* e) {
         return;
     }
     Allocator memory = e->memory_;
-    void* blocks[] = {e->data_,    e->finderMemory_, e->cacheFirst_, e->cacheMatches_, e->nodes_,
-                      e->items_,   e->cumulative_,   e->symbols_,    e->codes_,        e->model_,
-                      e->history_, e->savedHistory_, e->out_};
+    if (e->searcher_) {
+        e->searcher_->stop();
+        e->searcher_->~SearchThread();
+        memory.free(memory.opaque, e->searcher_);
+    }
+    void* blocks[] = {e->data_,    e->finderMemory_,  e->caches_[0].first, e->caches_[0].matches,
+                      e->caches_[1].first, e->caches_[1].matches, e->nodes_, e->items_,
+                      e->cumulative_, e->symbols_, e->codes_, e->model_, e->history_,
+                      e->savedHistory_, e->out_};
     for (void* b : blocks) {
         if (b) {
             memory.free(memory.opaque, b);
@@ -90,6 +135,8 @@ void Encoder::startStream() {
     base_ = end_ = chunkStart_ = chunkEnd_ = streamStart_;
     pendingFrames_ = 0;
     sawShortFrame_ = false;
+    streamEnded_ = false;
+    caches_[0].open = caches_[1].open = false;
     headerWritten_ = false;
     haveModel_ = false;
     std::memset(history_, 0, sizeof(TreeHistory));
@@ -101,8 +148,33 @@ int Encoder::frame(const std::uint8_t* data, std::uint32_t size) {
         end_ - streamStart_ > kMaxStreamBytes - size) {
         return codecFailed;
     }
+    int rc = codecOk;
+    if (searcher_ && pendingFrames_ == kMaxHeldFrames) {
+        // The oldest chunk was held back while the next one was searched: its turn.
+        rc = encodeChunk(kChunkFrames, false);
+        if (rc != codecOk) {
+            return rc;
+        }
+    }
+    ingest(data, size);
+    if (sawShortFrame_) {
+        // A short frame is the folder's last: its end is the stream's end.
+        rc = settle();
+        if (rc == codecOk) {
+            rc = encodeChunk(pendingFrames_, true);
+        }
+    } else if (!searcher_ && pendingFrames_ > kChunkFrames) {
+        // The newest frame is the chunk's look-ahead; it opens the next chunk.
+        rc = encodeChunk(kChunkFrames, false);
+    }
+    feedSearchThread();
+    return rc;
+}
+
+void Encoder::ingest(const std::uint8_t* data, std::uint32_t size) {
     if (end_ - base_ + size > dataCapacity_) {
         // Keep one window of history in front of the frames not yet encoded.
+        waitSearchThread();
         std::uint32_t keep = chunkStart_ - window_;
         std::memmove(data_, data_ + (keep - base_), end_ - keep);
         base_ = keep;
@@ -112,35 +184,58 @@ int Encoder::frame(const std::uint8_t* data, std::uint32_t size) {
     e8Translate(dest, size, end_ - streamStart_, std::int32_t(kE8TranslationSize));
     end_ += size;
     frameEnds_[pendingFrames_++] = end_ - streamStart_;
-    // A short frame is the folder's last: its end is the stream's end.
     sawShortFrame_ = size < kFrameSize;
-    if (pendingFrames_ > kChunkFrames) {
-        // The newest frame is the chunk's look-ahead; it opens the next chunk.
+    streamEnded_ = sawShortFrame_;
+}
+
+int Encoder::settle() {
+    while (pendingFrames_ > kChunkFrames) {
         int rc = encodeChunk(kChunkFrames, false);
         if (rc != codecOk) {
             return rc;
         }
     }
-    return sawShortFrame_ ? encodeChunk(pendingFrames_, true) : codecOk;
+    return codecOk;
 }
 
 int Encoder::finish() {
-    int rc = pendingFrames_ ? encodeChunk(pendingFrames_, true) : codecOk;
+    streamEnded_ = true;
+    int rc = settle();
+    if (rc == codecOk && pendingFrames_) {
+        rc = encodeChunk(pendingFrames_, true);
+    }
     // The next frame, if any, starts a new folder's stream.
+    waitSearchThread();
     startStream();
     return rc;
 }
 
-void Encoder::findMatches(std::uint32_t start, std::uint32_t stop, bool streamEnds) {
-    // The finder reads on into the look-ahead; matches past the chunk are cut by the parser.
-    const Span span{data_, base_, end_, streamEnds};
+// The cache that holds, or is to hold, the matches of the chunk starting at chunkStart.
+Encoder::ChunkCache& Encoder::cacheFor(std::uint32_t chunkStart) {
+    ChunkCache& cc = caches_[(chunkStart - streamStart_) / kChunkBytes % cacheCount_];
+    if (!cc.open || cc.start != chunkStart) {
+        cc.start = cc.pos = cc.skipUntil = chunkStart;
+        cc.stop = chunkStart + kChunkBytes;
+        cc.used = 0;
+        cc.open = true;
+    }
+    return cc;
+}
+
+// How far the chunk can be searched with the bytes in: a search sees at most the
+// longest match ahead, so a position that has that much after it gets the matches
+// it would get with the whole stream in; short of that, only at the stream's end.
+std::uint32_t Encoder::searchableEnd(const ChunkCache& cc) const {
+    std::uint32_t until = streamEnded_ ? end_ : end_ - streamStart_ >= kMaxMatch ? end_ - kMaxMatch : 0;
+    return until < cc.stop ? until : cc.stop;
+}
+
+void Encoder::search(ChunkCache& cc, std::uint32_t until, const Span& span) {
     Match found[kMaxMatchesPerPosition];
-    std::uint32_t used = 0;
-    std::uint32_t skipUntil = start;
-    for (std::uint32_t pos = start; pos < stop; ++pos) {
-        std::uint32_t k = pos - start;
-        cacheFirst_[k] = used;
-        if (pos < skipUntil) {
+    std::uint32_t used = cc.used;
+    for (std::uint32_t pos = cc.pos; pos < until; ++pos) {
+        cc.first[pos - cc.start] = used;
+        if (pos < cc.skipUntil) {
             finder_.skip(span, pos);
             continue;
         }
@@ -153,16 +248,66 @@ void Encoder::findMatches(std::uint32_t start, std::uint32_t stop, bool streamEn
             // The parser takes a match this long whole; the positions it covers
             // need no matches, up to the frame's end where the parser cuts it.
             std::uint32_t frameEnd = pos + (kFrameSize - (pos - streamStart_) % kFrameSize);
-            skipUntil = pos + longest < frameEnd ? pos + longest : frameEnd;
+            cc.skipUntil = pos + longest < frameEnd ? pos + longest : frameEnd;
         }
         unsigned keep = count;
         if (keep > cacheCapacity_ - used) {
             keep = cacheCapacity_ - used;
         }
-        std::memcpy(cacheMatches_ + used, found + (count - keep), keep * sizeof(Match));
+        std::memcpy(cc.matches + used, found + (count - keep), keep * sizeof(Match));
         used += keep;
     }
-    cacheFirst_[stop - start] = used;
+    if (until > cc.pos) {
+        cc.pos = until;
+    }
+    cc.used = used;
+    if (cc.pos == cc.stop) {
+        cc.first[cc.stop - cc.start] = used;
+    }
+}
+
+void Encoder::runSearchJob(void* p) {
+    auto* job = static_cast<SearchJob*>(p);
+    job->encoder->search(*job->cache, job->until, job->span);
+}
+
+void Encoder::waitSearchThread() {
+    if (searcher_) {
+        searcher_->wait();
+    }
+}
+
+// Gives the search thread what it can search now: the rest of the chunk to encode
+// next, or else the chunk after it.
+void Encoder::feedSearchThread() {
+    if (!searcher_ || searcher_->busy()) {
+        return;
+    }
+    ChunkCache* cc = &cacheFor(chunkStart_);
+    if (cc->pos == cc->stop) {
+        std::uint32_t next = chunkStart_ + kChunkBytes;
+        if (cc->stop != next || end_ <= next) {
+            return;
+        }
+        cc = &cacheFor(next);
+    }
+    std::uint32_t until = searchableEnd(*cc);
+    if (until <= cc->pos) {
+        return;
+    }
+    // The finder reads on into the look-ahead; matches past the chunk are cut by the parser.
+    job_ = {this, cc, until, Span{data_, base_, end_, streamEnded_}};
+    searcher_->post();
+}
+
+// The matches of the chunk about to be encoded, all of them.
+void Encoder::completeMatches() {
+    waitSearchThread();
+    ChunkCache& cc = cacheFor(chunkStart_);
+    cc.stop = chunkEnd_;
+    search(cc, chunkEnd_, Span{data_, base_, end_, streamEnded_});
+    // The next chunk is searched while this thread parses this one.
+    feedSearchThread();
 }
 
 void Encoder::measureSegments(std::uint32_t start, const Item* items, unsigned count,
@@ -203,11 +348,12 @@ unsigned Encoder::segmentAt(std::uint32_t pos) const {
 
 // Parses within the chunk whose matches findMatches() has cached.
 Parser Encoder::chunkParser() const {
+    const ChunkCache& cc = caches_[(chunkStart_ - streamStart_) / kChunkBytes % cacheCount_];
     return {data_,
             base_,
             streamStart_,
             chunkStart_,
-            {cacheFirst_, cacheMatches_},
+            {cc.first, cc.matches},
             nodes_,
             tuning_.niceLength,
             finder_.maxOffset};
@@ -219,7 +365,7 @@ int Encoder::encodeChunk(unsigned frames, bool last) {
     if (frames == pendingFrames_) {
         frameEnds_[frames] = 0xFFFFFFFFu;
     }
-    findMatches(chunkStart_, chunkEnd_, last || sawShortFrame_);
+    completeMatches();
     BlockPlan plan;
     planChunk(last, plan);
     writeChunk(frames, last, plan);
@@ -298,6 +444,7 @@ int Encoder::emitFrames(unsigned frames) {
     for (unsigned f = 0; f < pendingFrames_; ++f) {
         frameEnds_[f] = frameEnds_[frames + f];
     }
+    caches_[(start - streamStart_) / kChunkBytes % cacheCount_].open = false;
     chunkStart_ = chunkEnd_;
     std::uint32_t from = 0;
     std::uint32_t frameStart = start - streamStart_;

@@ -37,6 +37,11 @@
 //
 // What decoders need of the stream, and where the encoder sees to it, is listed at
 // the top of lzx_format.h.
+//
+// With a search thread (useSearchThread), the encoder holds back up to a chunk
+// more, so that the finder can search the next chunk while this thread parses the
+// one before it: pieces then come out later than on one thread, but the same
+// pieces in the same order, and all of them by settle() or finish().
 #pragma once
 
 #include <cstdint>
@@ -46,6 +51,7 @@
 #include "block_writer.h"
 #include "match_finder.h"
 #include "parser.h"
+#include "search_thread.h"
 
 namespace kp::cab::lzx {
 
@@ -55,6 +61,13 @@ constexpr unsigned kChunkFrames = 4;
 constexpr std::uint32_t kChunkBytes = kChunkFrames * kFrameSize;
 constexpr std::uint32_t kLookahead = kFrameSize;
 static_assert(kLookahead >= kMaxNiceLength, "the look-ahead covers the finder's longest compare");
+// With a search thread: the chunk being parsed, the chunk being searched and its look-ahead.
+constexpr unsigned kMaxHeldFrames = 2 * kChunkFrames + 1;
+// Frame `frame` (from the stream's start) makes piece `piece` due on one thread:
+// a chunk is encoded when the frame after it comes.
+constexpr std::uint32_t dueWithFrame(std::uint32_t piece) {
+    return (piece / kChunkFrames + 1) * kChunkFrames;
+}
 
 // Positions are stream offsets plus the window size, in 32 bits.
 constexpr std::uint32_t kMaxStreamBytes = 0x80000000u;
@@ -83,10 +96,43 @@ public:
                            const Tuning& tuning);
     static void destroy(Encoder* encoder);
 
+    // Before the first frame: search on a second thread from now on. False, with
+    // the encoder unchanged, when the memory or the thread cannot be had.
+    bool useSearchThread();
+
     int frame(const std::uint8_t* data, std::uint32_t size);
+    // Hands out every piece that one thread would have handed out by now.
+    int settle();
     int finish();
 
 private:
+    // Matches of one chunk, searched in position order, perhaps in several goes.
+    struct ChunkCache {
+        std::uint32_t* first = nullptr;
+        Match* matches = nullptr;
+        std::uint32_t start = 0; // the chunk's first position
+        std::uint32_t stop = 0;  // after its last, once known; until then a chunk's length on
+        std::uint32_t pos = 0;   // next position to search
+        std::uint32_t used = 0;
+        std::uint32_t skipUntil = 0;
+        bool open = false; // searching belongs to this chunk
+    };
+    struct SearchJob {
+        Encoder* encoder;
+        ChunkCache* cache;
+        std::uint32_t until;
+        Span span;
+    };
+    static void runSearchJob(void* job);
+
+    void ingest(const std::uint8_t* data, std::uint32_t size);
+    ChunkCache& cacheFor(std::uint32_t chunkStart);
+    std::uint32_t searchableEnd(const ChunkCache& cache) const;
+    void search(ChunkCache& cache, std::uint32_t until, const Span& span);
+    void completeMatches();
+    void feedSearchThread();
+    void waitSearchThread();
+
     bool allocate();
     void startStream();
     int encodeChunk(unsigned frames, bool last);
@@ -94,7 +140,6 @@ private:
     void writeChunk(unsigned frames, bool last, BlockPlan& plan);
     int emitFrames(unsigned frames);
     Parser chunkParser() const;
-    void findMatches(std::uint32_t start, std::uint32_t stop, bool streamEnds);
     void measureSegments(std::uint32_t start, const Item* items, unsigned count, Segments& seg);
     void encodeBlocks(BitWriter& out, FrameCutter& cutter, const BlockPlan& plan, bool last);
     void encodeCompressed(BitWriter& out, FrameCutter& cutter, std::uint32_t from, std::uint32_t to,
@@ -117,19 +162,23 @@ private:
     std::uint32_t streamStart_ = 0;
     std::uint32_t chunkStart_ = 0; // position of the first frame not yet encoded
     std::uint32_t chunkEnd_ = 0;   // end of the chunk being encoded
-    unsigned pendingFrames_ = 0;   // received, not yet encoded: at most a chunk and one more
+    unsigned pendingFrames_ = 0;   // received, not yet encoded: at most kMaxHeldFrames
     bool sawShortFrame_ = false;
+    bool streamEnded_ = false; // end_ is the stream's end
     bool headerWritten_ = false;
     // Ends of the pending frames in the stream; past the chunk being encoded,
     // the look-ahead's end or a mark that no position reaches.
-    std::uint32_t frameEnds_[kChunkFrames + 1] = {};
+    std::uint32_t frameEnds_[kMaxHeldFrames] = {};
     std::uint32_t cuts_[kChunkFrames] = {};
 
     MatchFinder finder_{};
     void* finderMemory_ = nullptr;
-    std::uint32_t* cacheFirst_ = nullptr;
-    Match* cacheMatches_ = nullptr;
-    std::uint32_t cacheCapacity_ = 0;
+    // One chunk's matches, or two with a search thread: chunks alternate between them.
+    ChunkCache caches_[2]{};
+    unsigned cacheCount_ = 1;
+    std::uint32_t cacheCapacity_ = 0; // matches per chunk
+    SearchThread* searcher_ = nullptr;
+    SearchJob job_{};
     ParseNode* nodes_ = nullptr;
     Item* items_ = nullptr;
     Symbols* cumulative_ = nullptr;

@@ -125,6 +125,37 @@ const Scenario kScenarios[] = {
              addOrFail(c, h, "z" + std::to_string(m), textBytes(70000, seed), tcompTYPE_MSZIP, e);
          }
      }},
+    // LZX folders hold frames back to search ahead; blocks reach the folder later
+    // than on one thread, but every decision must come out the same.
+    {"lzx-many-folders", 0x7FFFFFFF, 100000,
+     [](FciClient& c, HFCI h, Expected& e) {
+         for (std::uint32_t i = 0; i < 24; ++i) {
+             std::size_t size = (i * 79193u) % 300000u + (i % 5 == 0 ? 0 : 1);
+             TCOMP m = TCOMP(TCOMPfromLZXWindow(i / 12 ? 16 : 21));
+             addOrFail(c, h, "lzx\\" + std::to_string(i), mixed(size, 300 + i), m, e);
+         }
+     }},
+    {"lzx-one-large-folder", 0x7FFFFFFF, 0x7FFFFFFF,
+     [](FciClient& c, HFCI h, Expected& e) {
+         const TCOMP m = TCOMP(TCOMPfromLZXWindow(21));
+         addOrFail(c, h, "text.txt", textBytes(1100000, 17), m, e);
+         addOrFail(c, h, "noise.bin", randomBytes(200001, 18), m, e);
+         addOrFail(c, h, "empty", {}, m, e);
+         addOrFail(c, h, "four-chunks", textBytes(4 * 131072, 19), m, e);
+     }},
+    {"lzx-set", 90000, 40000,
+     [](FciClient& c, HFCI h, Expected& e) {
+         const TCOMP m = TCOMP(TCOMPfromLZXWindow(18));
+         addOrFail(c, h, "a.txt", textBytes(450000, 21), m, e);
+         addOrFail(c, h, "b.bin", randomBytes(120000, 22), m, e);
+         // Many small files with long names: a block held back while a dozen of them
+         // are listed must still see the cabinet's room as it stood when it fell due.
+         const std::string longName(150, 'n');
+         for (std::uint32_t i = 0; i < 80; ++i) {
+             addOrFail(c, h, "t\\" + longName + std::to_string(i), mixed(2000 + i * 97, 400 + i),
+                       m, e);
+         }
+     }},
 };
 
 class ThreadCount : public ::testing::TestWithParam<Scenario> {};
@@ -169,68 +200,77 @@ TEST(ThreadCount, ZeroIsRefusedAndANullContextToo) {
 
 // An abort answered while workers hold frames: the call fails with it, no status
 // report follows the one that answered it, and destroying the context leaves nothing.
+// An LZX folder reports a chunk's four blocks together: an abort answered at the
+// first of them still lets the other three through, on one thread or two.
 TEST(ThreadCount, AbortDuringParallelWorkStopsAtOnceAndLeavesNothing) {
-    for (unsigned threads : {1u, 4u}) {
-        FciClient client{scratchFor("threads-abort")};
-        client.threads = threads;
-        client.abortAtStatus = 5;
-        CCAB ccab = client.cabinet("abort.cab");
-        HFCI h = client.create(ccab);
-        ASSERT_NE(h, nullptr);
-        client.writeFile("big", randomBytes(1500000, 21));
-        EXPECT_FALSE(client.add(h, client.path("big"), "big", tcompTYPE_MSZIP)) << threads;
-        EXPECT_EQ(client.erf.erfOper, FCIERR_USER_ABORT) << threads;
-        EXPECT_EQ(client.statuses.size(), 6u) << threads << " threads";
+    const TCOMP lzx = TCOMP(TCOMPfromLZXWindow(16));
+    for (TCOMP method : {TCOMP(tcompTYPE_MSZIP), lzx}) {
+        for (unsigned threads : {1u, 4u}) {
+            FciClient client{scratchFor("threads-abort")};
+            client.threads = threads;
+            client.abortAtStatus = 5;
+            CCAB ccab = client.cabinet("abort.cab");
+            HFCI h = client.create(ccab);
+            ASSERT_NE(h, nullptr);
+            client.writeFile("big", randomBytes(1500000, 21));
+            EXPECT_FALSE(client.add(h, client.path("big"), "big", method)) << threads;
+            EXPECT_EQ(client.erf.erfOper, FCIERR_USER_ABORT) << threads;
+            EXPECT_EQ(client.statuses.size(), method == lzx ? 8u : 6u)
+                << method << " at " << threads << " threads";
 
-        // The context goes on: a later file is written whole, the aborted one is not listed.
-        Expected expected;
-        ASSERT_TRUE(
-            client.addBytes(h, "after.txt", textBytes(200000, 22), tcompTYPE_MSZIP, expected));
-        ASSERT_TRUE(client.flushCabinet(h)) << client.erf.erfOper;
-        EXPECT_EQ(checkWithAllDecoders(client.path("abort.cab"), expected), "") << threads;
-        EXPECT_TRUE(FCIDestroy(h));
-        client.expectNothingLeft();
+            // The context goes on: a later file is written whole, the aborted one is not listed.
+            Expected expected;
+            ASSERT_TRUE(client.addBytes(h, "after.txt", textBytes(200000, 22), method, expected));
+            ASSERT_TRUE(client.flushCabinet(h)) << client.erf.erfOper;
+            EXPECT_EQ(checkWithAllDecoders(client.path("abort.cab"), expected), "") << threads;
+            EXPECT_TRUE(FCIDestroy(h));
+            client.expectNothingLeft();
+        }
     }
 }
 
 // A report made while the caller takes out a worker's block throws: the call that
 // made it, whichever that is, passes the exception on and the context is broken.
 TEST(ThreadCount, ExceptionFromAReportOfAWorkersBlockBreaksTheContext) {
-    FciClient client{scratchFor("threads-throw")};
-    client.threads = 4;
-    client.onStatusFile = [] { throw std::runtime_error("handler failed"); };
-    CCAB ccab = client.cabinet("t.cab");
-    HFCI h = client.create(ccab);
-    ASSERT_NE(h, nullptr);
-    client.writeFile("text", textBytes(100000, 51));
-    bool thrown = false;
-    for (int i = 0; i < 3 && !thrown; ++i) {
-        try {
-            client.add(h, client.path("text"), "t" + std::to_string(i), tcompTYPE_MSZIP);
-        } catch (const std::runtime_error&) {
-            thrown = true;
+    for (TCOMP method : {TCOMP(tcompTYPE_MSZIP), TCOMP(TCOMPfromLZXWindow(17))}) {
+        FciClient client{scratchFor("threads-throw")};
+        client.threads = 4;
+        client.onStatusFile = [] { throw std::runtime_error("handler failed"); };
+        CCAB ccab = client.cabinet("t.cab");
+        HFCI h = client.create(ccab);
+        ASSERT_NE(h, nullptr);
+        client.writeFile("text", textBytes(100000, 51));
+        bool thrown = false;
+        for (int i = 0; i < 6 && !thrown; ++i) {
+            try {
+                client.add(h, client.path("text"), "t" + std::to_string(i), method);
+            } catch (const std::runtime_error&) {
+                thrown = true;
+            }
         }
+        EXPECT_TRUE(thrown) << method << ": no report within a call of the blocks falling due";
+        client.onStatusFile = nullptr;
+        EXPECT_FALSE(client.add(h, client.path("text"), "later", method));
+        EXPECT_FALSE(client.flushCabinet(h));
+        EXPECT_TRUE(FCIDestroy(h));
+        client.expectNothingLeft();
+        EXPECT_FALSE(fs::exists(client.path("t.cab")));
     }
-    EXPECT_TRUE(thrown) << "no report within two calls of the frames being fed";
-    client.onStatusFile = nullptr;
-    EXPECT_FALSE(client.add(h, client.path("text"), "later", tcompTYPE_MSZIP));
-    EXPECT_FALSE(client.flushCabinet(h));
-    EXPECT_TRUE(FCIDestroy(h));
-    client.expectNothingLeft();
-    EXPECT_FALSE(fs::exists(client.path("t.cab")));
 }
 
 TEST(ThreadCount, DestroyWhileWorkersHoldFramesLeavesNothing) {
-    FciClient client{scratchFor("threads-destroy")};
-    client.threads = 8;
-    CCAB ccab = client.cabinet("gone.cab");
-    HFCI h = client.create(ccab);
-    ASSERT_NE(h, nullptr);
-    client.writeFile("text", textBytes(3 * 32768 + 5, 31));
-    ASSERT_TRUE(client.add(h, client.path("text"), "text", tcompTYPE_MSZIP));
-    EXPECT_TRUE(FCIDestroy(h));
-    client.expectNothingLeft();
-    EXPECT_FALSE(fs::exists(client.path("gone.cab")));
+    for (TCOMP method : {TCOMP(tcompTYPE_MSZIP), TCOMP(TCOMPfromLZXWindow(21))}) {
+        FciClient client{scratchFor("threads-destroy")};
+        client.threads = 8;
+        CCAB ccab = client.cabinet("gone.cab");
+        HFCI h = client.create(ccab);
+        ASSERT_NE(h, nullptr);
+        client.writeFile("text", textBytes(11 * 32768 + 5, 31));
+        ASSERT_TRUE(client.add(h, client.path("text"), "text", method));
+        EXPECT_TRUE(FCIDestroy(h));
+        client.expectNothingLeft();
+        EXPECT_FALSE(fs::exists(client.path("gone.cab")));
+    }
 }
 
 // A temporary file that stops taking writes while blocks are being compressed: the
@@ -241,7 +281,9 @@ TEST(ThreadCount, WriteFailureDuringParallelWorkIsReportedAtMostOneCallLate) {
         std::size_t size;
         std::int64_t failAfter;
     };
-    for (Case k : {Case{2000000, 300000}, Case{100000, 50000}}) {
+    for (Case k : {Case{2000000, 300000}, Case{100000, 50000}, Case{700000, 200000}}) {
+        // The last case is LZX's: chunks of four frames, held back while the next is searched.
+        const TCOMP method = k.size == 700000 ? TCOMP(TCOMPfromLZXWindow(16)) : tcompTYPE_MSZIP;
         for (unsigned threads : {1u, 2u, 8u}) {
             FciClient client{scratchFor("threads-write")};
             client.threads = threads;
@@ -250,12 +292,12 @@ TEST(ThreadCount, WriteFailureDuringParallelWorkIsReportedAtMostOneCallLate) {
             HFCI h = client.create(ccab);
             ASSERT_NE(h, nullptr);
             client.writeFile("noise", randomBytes(k.size, 41));
-            bool first = client.add(h, client.path("noise"), "noise", tcompTYPE_MSZIP);
+            bool first = client.add(h, client.path("noise"), "noise", method);
             if (threads == 1) {
                 EXPECT_FALSE(first);
             }
             if (first) {
-                EXPECT_FALSE(client.add(h, client.path("noise"), "again", tcompTYPE_MSZIP));
+                EXPECT_FALSE(client.add(h, client.path("noise"), "again", method));
             }
             EXPECT_EQ(client.erf.erfOper, FCIERR_TEMP_FILE) << threads << " threads";
             client.erf = {};
@@ -265,6 +307,27 @@ TEST(ThreadCount, WriteFailureDuringParallelWorkIsReportedAtMostOneCallLate) {
             client.expectNothingLeft();
             EXPECT_FALSE(fs::exists(client.path("w.cab")));
         }
+    }
+}
+
+// An LZX chunk that falls due during a file is held back for the search thread,
+// but written before the file is listed: a write failure in it fails that file's
+// call, as on one thread, and the file is not in the folder.
+TEST(ThreadCount, LzxChunkDueDuringAFileIsWrittenBeforeTheFileIsListed) {
+    for (unsigned threads : {1u, 2u}) {
+        FciClient client{scratchFor("threads-held")};
+        client.threads = threads;
+        client.failTempWriteAfter = 50000;
+        CCAB ccab = client.cabinet("h.cab");
+        HFCI h = client.create(ccab);
+        ASSERT_NE(h, nullptr);
+        // Five frames: the first four are due when the fifth comes.
+        client.writeFile("noise", randomBytes(5 * 32768, 61));
+        const TCOMP lzx = TCOMP(TCOMPfromLZXWindow(16));
+        EXPECT_FALSE(client.add(h, client.path("noise"), "noise", lzx)) << threads;
+        EXPECT_EQ(client.erf.erfOper, FCIERR_TEMP_FILE) << threads << " threads";
+        EXPECT_TRUE(FCIDestroy(h));
+        client.expectNothingLeft();
     }
 }
 

@@ -18,6 +18,7 @@
 #include <algorithm>
 #include <climits>
 #include <cstdio>
+#include <cstdlib>
 #include <functional>
 #include <set>
 #include <sys/stat.h>
@@ -347,6 +348,51 @@ TEST_F(RunTest, NamesWindowsWouldNotGiveBackAreShownBeforeCompressing) {
     EXPECT_EQ(boxes.Boxes().size(), 2u);
     EXPECT_EQ(Step, 7);
     EXPECT_EQ(cabinetContents(SpoolCabFile).size(), 3u);
+}
+
+// The wizard and kcab drive one builder; with the same settings they must do the same
+// work, which shows in the bytes. SOURCE_DATE_EPOCH makes the set identifier follow
+// from the entries, so the two cabinets can be compared whole.
+TEST_F(RunTest, WritesTheBytesKcabWritesWithTheSameSettings) {
+    std::string text;
+    for (int line = 0; line < 20000; ++line) {
+        text += "line " + std::to_string(line * 7 % 1000) + " of a file that packs well\n";
+    }
+    scratch.write("tree/text.txt", text);
+    scratch.write("tree/sub/random.bin", randomBytes(1100000, 28));
+    scratch.write("tree/sub/deeper/empty", "");
+    scratch.write("tree/small", "small");
+    const std::string tree = scratch.path("tree");
+    List(wizard->lTree, tree);
+    struct FixedEpoch {
+        FixedEpoch() { ::setenv("SOURCE_DATE_EPOCH", "1700000000", 1); }
+        ~FixedEpoch() { ::unsetenv("SOURCE_DATE_EPOCH"); }
+    } epoch;
+    struct Setting {
+        bool lzx;
+        int track;
+        int trackFolder;
+        const char* kcabArguments;
+    };
+    for (const Setting& s : {Setting{true, 4, 2, "-m lzx:18 --folder-size 2097152"},
+                             Setting{true, 7, 1, "-m lzx:21 --folder-size 1048576"},
+                             Setting{false, 1, 1, "-m mszip --folder-size 1048576"}}) {
+        SCOPED_TRACE(s.kcabArguments);
+        (s.lzx ? wizard->LZX : wizard->MSZIP)->setChecked(true);
+        wizard->Track->setValue(s.track);
+        wizard->TrackFolder->setValue(s.trackFolder);
+        Run();
+        ASSERT_EQ(Step, 7);
+        const std::string kcabOut = scratch.path("kcab.cab");
+        const std::string command = std::string(KCAB_PATH) + " -q -f -r --paths full " +
+                                    s.kcabArguments + " -o '" + kcabOut + "' '" + tree + "'";
+        ASSERT_EQ(std::system(command.c_str()), 0) << command;
+        const std::string wizardBytes = readFileBytes(SpoolCabFile);
+        EXPECT_EQ(cabinetContents(SpoolCabFile).size(), 4u);
+        EXPECT_TRUE(wizardBytes == readFileBytes(kcabOut))
+            << "the wizard wrote " << wizardBytes.size() << " bytes, kcab "
+            << readFileBytes(kcabOut).size();
+    }
 }
 
 } // namespace

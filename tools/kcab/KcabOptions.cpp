@@ -41,8 +41,8 @@ Options:
                           not come back whole on Windows (see below)
   -j, --threads N         compress on N threads, 1 to 64; default: the cores
                           kcab may run on. The cabinets are byte for byte the
-                          same for every N; MSZIP folders are compressed in
-                          parallel, LZX folders one after another
+                          same for every N; MSZIP blocks are compressed in
+                          parallel, and LZX searches ahead on a second thread
   -q, --quiet             no progress and no summary; errors are still shown
   -h, --help              show this text
       --version           show kcab's version
