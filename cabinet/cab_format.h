@@ -6,7 +6,6 @@
 #include <cstdint>
 
 #include "fci.h"
-#include "lzx/lzx_format.h"
 
 namespace kp::cab {
 
@@ -82,10 +81,6 @@ constexpr std::uint32_t kMaxFoldersPerCabinet = 0xFFFF;
 constexpr std::uint32_t kMaxCabinetsPerSet = 0xFFFF;
 constexpr std::uint32_t kMaxHeaderReserve = 60000;
 constexpr std::uint32_t kMaxFolderOrDataReserve = 255;
-
-// The LZX windows the encoder takes are the ones fci.h publishes for a cabinet.
-static_assert(lzx::kMinWindowBits == tcompLZX_WINDOW_LO >> tcompSHIFT_LZX_WINDOW);
-static_assert(lzx::kMaxWindowBits == tcompLZX_WINDOW_HI >> tcompSHIFT_LZX_WINDOW);
 
 inline void putU16(std::uint8_t* p, std::uint32_t v) {
     p[0] = std::uint8_t(v);

@@ -11,7 +11,7 @@
 #include <initializer_list>
 #include <limits>
 
-#include "fci_context.h"
+#include "cabinet_assembler.h"
 
 namespace kp::cab {
 namespace {

@@ -5,7 +5,8 @@
 #include <initializer_list>
 #include <new>
 
-#include "fci_context.h"
+#include "cabinet_assembler.h"
+#include "folder_stream.h"
 
 namespace kp::cab {
 namespace {

@@ -1,6 +1,6 @@
-// State of one compression context (the HFCI handle) and the operations that the
-// entry points in fci.cpp compose: the open folder's stream and the cabinet under
-// construction.
+// State of one compression context (the HFCI handle). The operations fci.cpp's entry
+// points compose on it are in folder_stream.h (the open folder's stream) and
+// cabinet_assembler.h (the cabinet under construction).
 #pragma once
 
 #include <cstdint>
@@ -115,43 +115,5 @@ struct Context {
         return cfdata::kSize + dataReserve + payload;
     }
 };
-
-// The open folder. openFolder expects no folder to be open (a previous one closed or
-// never opened) and `codec` to be the one codecFor gave for `typeCompress` and
-// `windowBits`.
-bool openFolder(Context& c, TCOMP typeCompress, const CodecOps* codec, unsigned windowBits);
-// Hands `size` bytes of the current file to the folder's stream; the folder is open.
-bool feedFolder(Context& c, const std::uint8_t* data, std::uint32_t size);
-// Ends the folder's stream and places it into the cabinet(s). Any failure breaks the context.
-bool closeFolder(Context& c);
-
-// Takes out the blocks compressed on other threads, oldest first, as the folder's
-// own, while the oldest was handed over in an earlier call than this one (`all`:
-// every block due by now). A failure breaks the context and drops the rest.
-bool drainPool(Context& c, bool all);
-// Whether blocks due but not yet taken out could change what the end of a file
-// decides (the folder threshold, or the cabinet's room for the folder): then they
-// are taken out first.
-bool pendingBlocksMatter(const Context& c);
-
-// The cabinet under construction.
-// Whether each of the CCAB's names ends within its field, as a client must leave them.
-bool ccabNamesTerminated(const CCAB& ccab);
-// Asks the client for the names of the cabinet after the current one, telling it
-// `estimate` as the current one's size; `next` is the current CCAB with iCab one up,
-// as the client left it. False, with the failure recorded, when the client refuses
-// or leaves a name that is empty or does not end within its field.
-bool askNextCabinet(Context& c, std::uint64_t estimate, CCAB& next);
-// The size the current cabinet's file would have, written now as the last of its set.
-std::uint64_t cabinetSizeWithoutNext(const Context& c);
-// Moves the closed folder's blocks and file records into the cabinet, starting
-// further cabinets while it does not fit. Any failure breaks the context.
-bool placeFolder(Context& c);
-// Asks for the next cabinet's names, writes the current one pointing to it and
-// starts the next one empty.
-bool startNextCabinet(Context& c);
-// Writes the current cabinet as the last of its set. On failure the cabinet
-// stays pending and a later call may try again.
-bool writeLastCabinet(Context& c);
 
 } // namespace kp::cab

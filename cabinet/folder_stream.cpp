@@ -3,7 +3,8 @@
 // files until it is placed.
 #include <cstring>
 
-#include "fci_context.h"
+#include "cabinet_assembler.h"
+#include "folder_stream.h"
 
 namespace kp::cab {
 namespace {

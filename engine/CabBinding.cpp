@@ -15,7 +15,7 @@ namespace {
 
 // Runs one service call. An exception, whether it reached here or was caught by a
 // callback, fails the call with a record that says nothing: the service recorded nothing.
-template <typename Call> bool callService(CompContext& context, Call call) {
+template <typename Call> bool CallService(CompContext& context, Call call) {
     CabError = ERF{};
     context.ExceptionCaught = false;
     bool succeeded = false;
@@ -31,7 +31,7 @@ template <typename Call> bool callService(CompContext& context, Call call) {
     return succeeded;
 }
 
-bool copyName(char (&field)[256], const std::string& name) {
+bool CopyName(char (&field)[256], const std::string& name) {
     if (name.size() >= sizeof field) {
         return false;
     }
@@ -44,7 +44,7 @@ bool copyName(char (&field)[256], const std::string& name) {
 namespace {
 
 // After the service's context is gone: no handle of a staged cabinet is open any more.
-void discardUnfinished(CompContext& context) {
+void DiscardUnfinished(CompContext& context) {
     bool setComplete = true;
     for (const StagedCabinet& cabinet : context.Cabinets) {
         setComplete = setComplete && cabinet.Committed;
@@ -67,13 +67,20 @@ CabContext::~CabContext() {
     if (Handle) {
         FCIDestroy(Handle);
     }
-    discardUnfinished(Comp);
+    DiscardUnfinished(Comp);
 }
 
+// The builder's methods are the service's type codes, so the ordinal is passed on as it is.
+static_assert(ctNone == tcompTYPE_NONE && ctMsZip == tcompTYPE_MSZIP &&
+              ctQuantum == tcompTYPE_QUANTUM && ctLzx == tcompTYPE_LZX);
+static_assert(kMinLzxWindow == tcompLZX_WINDOW_LO >> tcompSHIFT_LZX_WINDOW &&
+              kMaxLzxWindow == tcompLZX_WINDOW_HI >> tcompSHIFT_LZX_WINDOW);
+
 TCOMP CabCompressionType(TCompressionType CompType, std::int32_t LzxWindow) {
-    unsigned type = static_cast<unsigned>(CompType) & 0xFF;
-    unsigned window = CompType == ctLzx ? (static_cast<unsigned>(LzxWindow) & 0xFF) : 0;
-    return static_cast<TCOMP>((window << 8) | type);
+    if (CompType == ctLzx) {
+        return static_cast<TCOMP>(TCOMPfromLZXWindow(static_cast<unsigned>(LzxWindow) & 0xFF));
+    }
+    return static_cast<TCOMP>(static_cast<unsigned>(CompType) & 0xFF);
 }
 
 std::unique_ptr<CabContext> CabCreate(const std::string& CabFile, const std::string& DiskName,
@@ -95,17 +102,17 @@ std::unique_ptr<CabContext> CabCreate(const std::string& CabFile, const std::str
     context->Comp.NextCabProc = NextCabProc;
 
     CabError = ERF{};
-    if (!copyName(parameters.szDisk, DiskName) ||
-        !copyName(parameters.szCab, platform::namePart(CabFile)) ||
-        !copyName(parameters.szCabPath, platform::folderPart(CabFile))) {
+    if (!CopyName(parameters.szDisk, DiskName) ||
+        !CopyName(parameters.szCab, platform::namePart(CabFile)) ||
+        !CopyName(parameters.szCabPath, platform::folderPart(CabFile))) {
         CabError = ERF{FCIERR_CAB_FILE, static_cast<int>(platform::kErrorFilenameTooLong), TRUE};
         return nullptr;
     }
 
-    bool created = callService(context->Comp, [&] {
+    bool created = CallService(context->Comp, [&] {
         context->Handle =
-            FCICreate(&CabError, fciFilePlaced, fciAlloc, fciFree, fciOpen, fciRead, fciWrite,
-                      fciClose, fciSeek, fciDelete, fciGetTempFile, &parameters, &context->Comp);
+            FCICreate(&CabError, FciFilePlaced, FciAlloc, FciFree, FciOpen, FciRead, FciWrite,
+                      FciClose, FciSeek, FciDelete, FciGetTempFile, &parameters, &context->Comp);
         return context->Handle != nullptr;
     });
     if (!created) {
@@ -127,9 +134,9 @@ bool CabAddFile(CabContext& Context, const std::string& SourcePath, const std::s
                 bool Execute, TCompressionType CompType, std::int32_t LzxWindow) {
     std::string source = SourcePath;
     std::string stored = StoredName;
-    return callService(Context.Comp, [&] {
+    return CallService(Context.Comp, [&] {
         return FCIAddFile(Context.Handle, source.data(), stored.data(), Execute ? TRUE : FALSE,
-                          fciGetNextCabinet, fciStatus, fciGetOpenInfo,
+                          FciGetNextCabinet, FciStatus, FciGetOpenInfo,
                           CabCompressionType(CompType, LzxWindow)) != FALSE;
     });
 }
@@ -138,7 +145,7 @@ namespace {
 
 // Gives every completed cabinet its final name, in set order; those already renamed
 // by an earlier attempt are not renamed twice.
-bool commitCabinets(CompContext& context) {
+bool CommitCabinets(CompContext& context) {
     for (StagedCabinet& cabinet : context.Cabinets) {
         if (cabinet.Committed) {
             continue;
@@ -158,9 +165,9 @@ bool commitCabinets(CompContext& context) {
 
 bool CabFlush(CabContext& Context, bool GetNextCab, const TBeforeCommit& BeforeCommit) {
     if (!Context.Comp.CommitPending) {
-        bool flushed = callService(Context.Comp, [&] {
-            return FCIFlushCabinet(Context.Handle, GetNextCab ? TRUE : FALSE, fciGetNextCabinet,
-                                   fciFlushStatus) != FALSE;
+        bool flushed = CallService(Context.Comp, [&] {
+            return FCIFlushCabinet(Context.Handle, GetNextCab ? TRUE : FALSE, FciGetNextCabinet,
+                                   FciFlushStatus) != FALSE;
         });
         if (!flushed) {
             return false;
@@ -180,15 +187,15 @@ bool CabFlush(CabContext& Context, bool GetNextCab, const TBeforeCommit& BeforeC
         }
     }
     CabError = ERF{};
-    return commitCabinets(Context.Comp);
+    return CommitCabinets(Context.Comp);
 }
 
 bool CabDestroy(CabContext& Context) {
     HFCI handle = Context.Handle;
     Context.Handle = nullptr;
     bool destroyed =
-        callService(Context.Comp, [&] { return handle && FCIDestroy(handle) != FALSE; });
-    discardUnfinished(Context.Comp);
+        CallService(Context.Comp, [&] { return handle && FCIDestroy(handle) != FALSE; });
+    DiscardUnfinished(Context.Comp);
     return destroyed;
 }
 

@@ -55,7 +55,7 @@ struct CompContext {
     TWritingProc WritingProc = nullptr;
     // A callback caught an exception and failed; the service call then reports nothing.
     bool ExceptionCaught = false;
-    // The temporary names fciGetTempFile gave out: fciOpen creates these as they are
+    // The temporary names FciGetTempFile gave out: FciOpen creates these as they are
     // named, every other name it is asked to create is a cabinet and gets staged.
     std::vector<std::string> TempNames;
     std::vector<StagedCabinet> Cabinets;

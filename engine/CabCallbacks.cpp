@@ -17,17 +17,17 @@ using namespace platform;
 
 namespace {
 
-CompContext& contextOf(void* pv) {
+CompContext& ContextOf(void* pv) {
     return *static_cast<CompContext*>(pv);
 }
 
 // Runs a callback's body; an exception marks the context and gives the failure value.
-template <typename Result, typename Body> Result guarded(void* pv, Result failure, Body body) {
+template <typename Result, typename Body> Result Guarded(void* pv, Result failure, Body body) {
     try {
         return body();
     } catch (...) {
         if (pv) {
-            contextOf(pv).ExceptionCaught = true;
+            ContextOf(pv).ExceptionCaught = true;
         }
         return failure;
     }
@@ -36,9 +36,9 @@ template <typename Result, typename Body> Result guarded(void* pv, Result failur
 // The body of a callback with an `err` argument: `err` is 0 unless `call` gives no
 // value, when it holds the platform's last error and the callback answers `failure`.
 template <typename Result, typename Call>
-Result systemCall(int* err, void* pv, Result failure, Call call) {
+Result SystemCall(int* err, void* pv, Result failure, Call call) {
     *err = 0;
-    return guarded<Result>(pv, failure, [&]() -> Result {
+    return Guarded<Result>(pv, failure, [&]() -> Result {
         std::optional<Result> result = call();
         if (!result) {
             *err = static_cast<int>(lastError());
@@ -53,12 +53,12 @@ constexpr UINT kTransferFailed = static_cast<UINT>(-1);
 // Staging names are hidden and carry the prefix of every temporary file of ours, so a
 // leftover of a killed run is recognisable; the cabinet's own name is cut short where
 // it would push the staging name past a file system's 255-byte limit.
-std::string stagingPrefixFor(const std::string& cabinetName) {
+std::string StagingPrefixFor(const std::string& cabinetName) {
     constexpr std::size_t kRoomForName = 200;
     return "." + cabinetName.substr(0, kRoomForName) + "." + kTempFilePrefix;
 }
 
-void rememberWritten(CompContext& context, const std::string& path) {
+void RememberWritten(CompContext& context, const std::string& path) {
     FileIdentity identity;
     if (identityOf(path, identity)) {
         context.Written.push_back(identity);
@@ -66,7 +66,7 @@ void rememberWritten(CompContext& context, const std::string& path) {
 }
 
 // Creates the staging file for the cabinet `finalPath` and opens it for the service.
-std::optional<INT_PTR> openStagedCabinet(CompContext& context, const std::string& finalPath) {
+std::optional<INT_PTR> OpenStagedCabinet(CompContext& context, const std::string& finalPath) {
     for (const StagedCabinet& cabinet : context.Cabinets) {
         if (cabinet.FinalPath == finalPath) {
             setLastError(kErrorFileExists); // one name for two cabinets of a set
@@ -74,7 +74,7 @@ std::optional<INT_PTR> openStagedCabinet(CompContext& context, const std::string
         }
     }
     std::string staging =
-        createUniqueTempFile(folderPart(finalPath), stagingPrefixFor(namePart(finalPath)));
+        createUniqueTempFile(folderPart(finalPath), StagingPrefixFor(namePart(finalPath)));
     if (staging.empty()) {
         return std::nullopt;
     }
@@ -95,7 +95,7 @@ std::optional<INT_PTR> openStagedCabinet(CompContext& context, const std::string
     return handle;
 }
 
-bool isTempName(const CompContext& context, const std::string& path) {
+bool IsTempName(const CompContext& context, const std::string& path) {
     for (const std::string& name : context.TempNames) {
         if (name == path) {
             return true;
@@ -106,43 +106,22 @@ bool isTempName(const CompContext& context, const std::string& path) {
 
 } // namespace
 
-DosDateTime dosDateTimeOrNearest(const std::timespec& written) {
-    std::timespec moment = written;
-    DosDateTime result;
-    if (std::optional<std::time_t> epoch = platform::sourceDateEpoch()) {
-        if (moment.tv_sec > *epoch) {
-            moment = {*epoch, 0};
-        }
-        if (utcDosDateTime(moment, result)) {
-            return result;
-        }
-    } else if (localDosDateTime(moment, result)) {
-        return result;
-    }
-    constexpr std::time_t kMiddleOfDosRange = 2335219200; // 2044-01-01, halfway 1980 to 2108
-    if (moment.tv_sec < kMiddleOfDosRange) {
-        return {static_cast<std::uint16_t>((1 << 5) | 1), 0};
-    }
-    return {static_cast<std::uint16_t>((127 << 9) | (12 << 5) | 31),
-            static_cast<std::uint16_t>((23 << 11) | (59 << 5) | 29)};
-}
-
-FNFCIALLOC(fciAlloc) {
+FNFCIALLOC(FciAlloc) {
     // Exhaustion gives null, which the service reports as "Out of memory during compression".
     return cb == 0 ? nullptr : heapAllocate(cb);
 }
 
-FNFCIFREE(fciFree) {
+FNFCIFREE(FciFree) {
     heapFree(memory);
 }
 
-FNFCIOPEN(fciOpen) {
+FNFCIOPEN(FciOpen) {
     (void)pmode;
-    return systemCall<INT_PTR>(err, pv, -1, [&]() -> std::optional<INT_PTR> {
+    return SystemCall<INT_PTR>(err, pv, -1, [&]() -> std::optional<INT_PTR> {
         FileAccess access = FileAccess::Read;
         FileDisposition disposition = FileDisposition::OpenExisting;
-        if ((oflag & _O_CREAT) && pv && !isTempName(contextOf(pv), pszFile)) {
-            return openStagedCabinet(contextOf(pv), pszFile);
+        if ((oflag & _O_CREAT) && pv && !IsTempName(ContextOf(pv), pszFile)) {
+            return OpenStagedCabinet(ContextOf(pv), pszFile);
         }
         if (oflag & _O_CREAT) {
             // Never replaces a file: a name taken since the temporary name was
@@ -170,7 +149,7 @@ FNFCIOPEN(fciOpen) {
             return std::nullopt;
         }
         if (disposition == FileDisposition::CreateNew && pv) {
-            rememberWritten(contextOf(pv), pszFile);
+            RememberWritten(ContextOf(pv), pszFile);
         }
         if ((oflag & _O_APPEND) && seekFile(handle, 0, SeekOrigin::End) < 0) {
             std::uint32_t error = lastError();
@@ -184,31 +163,31 @@ FNFCIOPEN(fciOpen) {
 
 // A failed transfer answers -1, the service's sign of failure, rather than a byte count
 // that it would take for the end of the file.
-FNFCIREAD(fciRead) {
-    return systemCall<UINT>(err, pv, kTransferFailed, [&]() -> std::optional<UINT> {
+FNFCIREAD(FciRead) {
+    return SystemCall<UINT>(err, pv, kTransferFailed, [&]() -> std::optional<UINT> {
         std::uint32_t transferred = 0;
         if (!readFile(hf, memory, cb, transferred)) {
             return std::nullopt;
         }
-        if (pv && hf == contextOf(pv).SourceHandle) {
-            contextOf(pv).SourceBytesRead += transferred;
+        if (pv && hf == ContextOf(pv).SourceHandle) {
+            ContextOf(pv).SourceBytesRead += transferred;
         }
         return transferred;
     });
 }
 
-FNFCIWRITE(fciWrite) {
-    return systemCall<UINT>(err, pv, kTransferFailed, [&]() -> std::optional<UINT> {
+FNFCIWRITE(FciWrite) {
+    return SystemCall<UINT>(err, pv, kTransferFailed, [&]() -> std::optional<UINT> {
         std::uint32_t transferred = 0;
         return writeFile(hf, memory, cb, transferred) ? std::optional<UINT>(transferred)
                                                       : std::nullopt;
     });
 }
 
-FNFCICLOSE(fciClose) {
-    return systemCall<int>(err, pv, -1, [&]() -> std::optional<int> {
-        if (pv && hf == contextOf(pv).SourceHandle) {
-            CompContext& context = contextOf(pv);
+FNFCICLOSE(FciClose) {
+    return SystemCall<int>(err, pv, -1, [&]() -> std::optional<int> {
+        if (pv && hf == ContextOf(pv).SourceHandle) {
+            CompContext& context = ContextOf(pv);
             FileInformation information;
             std::int64_t sizeNow = fileInformation(hf, information)
                                        ? static_cast<std::int64_t>(information.size)
@@ -221,8 +200,8 @@ FNFCICLOSE(fciClose) {
     });
 }
 
-FNFCISEEK(fciSeek) {
-    return systemCall<long>(err, pv, -1, [&]() -> std::optional<long> {
+FNFCISEEK(FciSeek) {
+    return SystemCall<long>(err, pv, -1, [&]() -> std::optional<long> {
         if (seektype < 0 || seektype > 2) {
             setLastError(kErrorInvalidParameter);
             return std::nullopt;
@@ -234,11 +213,11 @@ FNFCISEEK(fciSeek) {
 
 // A cabinet the service gives up on is known by its final name, where nothing of
 // this run is: its staging file goes instead, and a file under the final name stays.
-FNFCIDELETE(fciDelete) {
-    return systemCall<int>(err, pv, -1, [&]() -> std::optional<int> {
+FNFCIDELETE(FciDelete) {
+    return SystemCall<int>(err, pv, -1, [&]() -> std::optional<int> {
         std::string path = pszFile;
         if (pv) {
-            std::vector<StagedCabinet>& cabinets = contextOf(pv).Cabinets;
+            std::vector<StagedCabinet>& cabinets = ContextOf(pv).Cabinets;
             for (auto cabinet = cabinets.begin(); cabinet != cabinets.end(); ++cabinet) {
                 if (cabinet->FinalPath == path && !cabinet->Committed) {
                     path = cabinet->StagingPath;
@@ -251,13 +230,13 @@ FNFCIDELETE(fciDelete) {
     });
 }
 
-FNFCIGETTEMPFILE(fciGetTempFile) {
-    return guarded<BOOL>(pv, FALSE, [&]() -> BOOL {
+FNFCIGETTEMPFILE(FciGetTempFile) {
+    return Guarded<BOOL>(pv, FALSE, [&]() -> BOOL {
         std::string name = createUniqueTempFile(tempFolder(), kTempFilePrefix);
         if (name.empty()) {
             return FALSE;
         }
-        // The reserving file goes again so that fciOpen can create it; a name that
+        // The reserving file goes again so that FciOpen can create it; a name that
         // does not fit the service's buffer is refused rather than written past it.
         deleteFile(name);
         if (cbTempName <= 0 || name.size() + 1 > static_cast<std::size_t>(cbTempName)) {
@@ -265,13 +244,13 @@ FNFCIGETTEMPFILE(fciGetTempFile) {
         }
         std::memcpy(pszTempName, name.c_str(), name.size() + 1);
         if (pv) {
-            contextOf(pv).TempNames.push_back(name);
+            ContextOf(pv).TempNames.push_back(name);
         }
         return TRUE;
     });
 }
 
-FNFCIFILEPLACED(fciFilePlaced) {
+FNFCIFILEPLACED(FciFilePlaced) {
     (void)pccab;
     (void)pszFile;
     (void)cbFile;
@@ -284,8 +263,8 @@ namespace {
 
 // statusFolder comes between the blocks of a folder being placed in a cabinet and the
 // chunks of a cabinet being written: no progress of a file, only a chance to stop.
-long pollWriting(void* pv) {
-    CompContext& context = contextOf(pv);
+long PollWriting(void* pv) {
+    CompContext& context = ContextOf(pv);
     bool abort = false;
     if (context.WritingProc) {
         context.WritingProc(abort);
@@ -295,16 +274,16 @@ long pollWriting(void* pv) {
 
 } // namespace
 
-FNFCISTATUS(fciStatus) {
+FNFCISTATUS(FciStatus) {
     (void)cb1;
-    return guarded<long>(pv, -1, [&]() -> long {
+    return Guarded<long>(pv, -1, [&]() -> long {
         if (typeStatus == statusFolder) {
-            return pollWriting(pv);
+            return PollWriting(pv);
         }
         if (typeStatus != statusFile) {
             return 0;
         }
-        CompContext& context = contextOf(pv);
+        CompContext& context = ContextOf(pv);
         bool abort = false;
         context.BytesDone += cb2;
         // An empty file has nothing left to do once a block of it is reported.
@@ -318,17 +297,17 @@ FNFCISTATUS(fciStatus) {
     });
 }
 
-FNFCISTATUS(fciFlushStatus) {
+FNFCISTATUS(FciFlushStatus) {
     (void)cb1;
     (void)cb2;
-    return guarded<long>(
-        pv, -1, [&]() -> long { return typeStatus == statusFolder ? pollWriting(pv) : 0; });
+    return Guarded<long>(
+        pv, -1, [&]() -> long { return typeStatus == statusFolder ? PollWriting(pv) : 0; });
 }
 
-FNFCIGETNEXTCABINET(fciGetNextCabinet) {
+FNFCIGETNEXTCABINET(FciGetNextCabinet) {
     (void)cbPrevCab;
-    return guarded<BOOL>(pv, FALSE, [&]() -> BOOL {
-        CompContext& context = contextOf(pv);
+    return Guarded<BOOL>(pv, FALSE, [&]() -> BOOL {
+        CompContext& context = ContextOf(pv);
         std::string cabName = pccab->szCab;
         std::string diskName = pccab->szDisk;
         bool abort = false;
@@ -345,8 +324,8 @@ FNFCIGETNEXTCABINET(fciGetNextCabinet) {
     });
 }
 
-FNFCIGETOPENINFO(fciGetOpenInfo) {
-    return guarded<INT_PTR>(pv, -1, [&]() -> INT_PTR {
+FNFCIGETOPENINFO(FciGetOpenInfo) {
+    return Guarded<INT_PTR>(pv, -1, [&]() -> INT_PTR {
         // Copied before the open, so that nothing can throw while the handle is open.
         std::string name = pszName;
         FileHandle handle = openFile(pszName, FileAccess::Read, FileDisposition::OpenExisting,
@@ -369,7 +348,7 @@ FNFCIGETOPENINFO(fciGetOpenInfo) {
             attributes == kInvalidFileAttributes
                 ? 0
                 : static_cast<USHORT>(attributes & (_A_RDONLY | _A_HIDDEN | _A_SYSTEM | _A_ARCH));
-        CompContext& context = contextOf(pv);
+        CompContext& context = ContextOf(pv);
         context.FileName.swap(name);
         context.FileSize = static_cast<std::int64_t>(information.size);
         context.BytesDone = 0;

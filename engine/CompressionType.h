@@ -5,4 +5,11 @@ namespace kp {
 
 enum TCompressionType { ctNone = 0, ctMsZip = 1, ctQuantum = 2, ctLzx = 3 };
 
+// The LZX windows a cabinet allows, as base-2 logarithms of their size: 32 KB to 2 MB.
+inline constexpr int kMinLzxWindow = 15;
+inline constexpr int kMaxLzxWindow = 21;
+constexpr bool LzxWindowValid(long long Bits) {
+    return Bits >= kMinLzxWindow && Bits <= kMaxLzxWindow;
+}
+
 } // namespace kp

@@ -1,6 +1,5 @@
 #include "engine/kFwCAB.h"
 
-#include "cab_format.h"
 #include "engine/FolderWalk.h"
 #include "engine/StoredName.h"
 #include "platform/DosTime.h"
@@ -23,13 +22,13 @@ tkFwCAB* CurrentCab = nullptr;
 namespace {
 
 // Set identifiers of the cabinets; seeded from the clock by every construction.
-std::mt19937& setIdGenerator() {
+std::mt19937& RandomForSetIds() {
     static std::mt19937 generator;
     return generator;
 }
 
 std::int32_t DrawSetId() {
-    return std::uniform_int_distribution<std::int32_t>(0, 2147483646)(setIdGenerator());
+    return std::uniform_int_distribution<std::int32_t>(0, 2147483646)(RandomForSetIds());
 }
 
 // Destroys the context however BuildCabinet is left, so that an exception from a
@@ -60,7 +59,7 @@ private:
 } // namespace
 
 tkFwCAB::tkFwCAB(void* Owner) : FOwner(Owner) {
-    setIdGenerator().seed(static_cast<std::mt19937::result_type>(
+    RandomForSetIds().seed(static_cast<std::mt19937::result_type>(
         std::chrono::system_clock::now().time_since_epoch().count()));
     CurrentCab = this;
 }
@@ -75,7 +74,7 @@ tkFwCAB::~tkFwCAB() {
 std::int32_t tkFwCAB::LzxWindowFor(std::int32_t CompFactor) {
     std::int64_t window = static_cast<std::int64_t>(CompFactor) + 14;
     return static_cast<std::int32_t>(
-        std::clamp<std::int64_t>(window, cab::lzx::kMinWindowBits, cab::lzx::kMaxWindowBits));
+        std::clamp<std::int64_t>(window, kMinLzxWindow, kMaxLzxWindow));
 }
 
 void tkFwCAB::BuildCabinet() {
@@ -132,9 +131,9 @@ void tkFwCAB::ResetRunState() {
 
 bool tkFwCAB::ConfirmCabinetAbsent() {
     while (platform::fileExists(FCabFile)) {
-        int Action = -1;
+        int Action = kActionAbort;
         FireError(kErrCabinetExists, 0, "Cabinet already exists", Action);
-        if (Action == -1) {
+        if (Action == kActionAbort) {
             return false;
         }
     }
@@ -142,9 +141,9 @@ bool tkFwCAB::ConfirmCabinetAbsent() {
 }
 
 bool tkFwCAB::CreateContext() {
-    int Action = -1;
+    int Action = kActionAbort;
     do {
-        Action = -1;
+        Action = kActionAbort;
         Context = CabCreate(FCabFile, FDiskName, FFolderSize, FDiskSize, SetIdForRun(), FReserved,
                             RelayProgress, RelayNextCab);
         if (Context) {
@@ -155,7 +154,7 @@ bool tkFwCAB::CreateContext() {
             ERF error = CabLastError();
             FireError(kErrCreate, error.erfType, CabErrorText(error), Action);
         }
-    } while (!Context && Action != -1);
+    } while (!Context && Action != kActionAbort);
     return Context != nullptr;
 }
 
@@ -185,7 +184,7 @@ std::int32_t tkFwCAB::SetIdForRun() const {
 }
 
 void tkFwCAB::ReportUserAbort() {
-    int Action = -1;
+    int Action = kActionAbort;
     FireError(kErrUserAbort, 0, "User abort", Action);
 }
 
@@ -264,7 +263,7 @@ void tkFwCAB::ReportCompletion() {
 }
 
 void tkFwCAB::FlushContext() {
-    int Action = -1;
+    int Action = kActionAbort;
     bool flushed = false;
     bool refused = false;
     TBeforeCommit approve;
@@ -277,7 +276,7 @@ void tkFwCAB::FlushContext() {
         };
     }
     do {
-        Action = -1;
+        Action = kActionAbort;
         flushed = CabFlush(*Context, false, approve);
         if (refused) {
             Aborted = true; // the handler said why; the staged set is discarded
@@ -293,7 +292,7 @@ void tkFwCAB::FlushContext() {
             }
             FireError(kErrAddOrFlush, error.erfType, CabErrorText(error), Action);
         }
-    } while (!flushed && Action == 1);
+    } while (!flushed && Action == kActionRetry);
 }
 
 void tkFwCAB::DestroyContext() {
@@ -358,15 +357,15 @@ bool tkFwCAB::OpenFolderForWalk(const WalkFolder* Parent, const std::string& Nam
         }
         FCurrentFile = Parent ? Parent->Path() + Name + kPathSeparator : Name;
         FCurrentStoredName.clear();
-        int Action = 0;
+        int Action = kActionSkip;
         FireError(kErrAddOrFlush, static_cast<int>(error),
                   error == platform::kErrorFolderReplaced ? kReplacedFolderText
                                                           : kUnreadableFolderText,
                   Action);
-        if (Action == -1) {
+        if (Action == kActionAbort) {
             Aborted = true;
         }
-        if (Action != 1) {
+        if (Action != kActionRetry) {
             return false;
         }
     }
@@ -390,25 +389,25 @@ bool tkFwCAB::ConfirmEntriesInspectable(WalkFolder& Folder, const std::string& M
         const platform::FoundEntry& entry = *unreadable.front();
         FCurrentFile = Folder.Path() + entry.name;
         FCurrentStoredName.clear();
-        int Action = 0;
+        int Action = kActionSkip;
         FireError(kErrAddOrFlush, static_cast<int>(entry.error), kUninspectableText, Action);
-        if (Action == -1) {
+        if (Action == kActionAbort) {
             Aborted = true;
             return false;
         }
-        if (Action == 0) {
+        if (Action == kActionSkip) {
             skipped.push_back(entry.name);
             continue;
         }
         std::uint32_t error = 0;
         while (!RelistWalkFolder(Folder, error)) {
             FCurrentFile = Folder.Path();
-            Action = 0;
+            Action = kActionSkip;
             FireError(kErrAddOrFlush, static_cast<int>(error), kUnreadableFolderText, Action);
-            if (Action == -1) {
+            if (Action == kActionAbort) {
                 Aborted = true;
             }
-            if (Action != 1) {
+            if (Action != kActionRetry) {
                 return false;
             }
         }
@@ -422,13 +421,13 @@ bool tkFwCAB::ConfirmFolderInPlace(const WalkFolder& Folder) {
     while (!Folder.Handle.stillAtPath()) {
         FCurrentFile = Folder.Path();
         FCurrentStoredName.clear();
-        int Action = 0;
+        int Action = kActionSkip;
         FireError(kErrAddOrFlush, static_cast<int>(platform::kErrorFolderReplaced),
                   kReplacedFolderText, Action);
-        if (Action == -1) {
+        if (Action == kActionAbort) {
             Aborted = true;
         }
-        if (Action != 1) {
+        if (Action != kActionRetry) {
             return false;
         }
     }
@@ -463,9 +462,9 @@ void tkFwCAB::AddOneFile(const std::string& Folder, const std::string& FileName,
     std::string stored = StoredName(Folder, FileName, BaseFolder, FStorePath, FPartialPath);
     FCurrentFile = Folder + FileName;
     FCurrentStoredName = stored;
-    int Action = 0;
+    int Action = kActionSkip;
     do {
-        Action = 0;
+        Action = kActionSkip;
         if (!platform::isValidUtf8(stored)) {
             // Stored with the UTF-8 flag, the bytes would come out under another name,
             // and two such names could come out as one.
@@ -490,13 +489,13 @@ void tkFwCAB::AddOneFile(const std::string& Folder, const std::string& FileName,
             ERF error = CabLastError();
             if (error.erfOper == FCIERR_USER_ABORT) {
                 FireError(kErrUserAbort, 0, "User abort", Action);
-                Action = -1;
+                Action = kActionAbort;
             } else {
                 FireError(kErrAddOrFlush, error.erfType, CabErrorText(error), Action);
             }
         }
-    } while (Action != -1 && Action != 0);
-    if (Action == -1) {
+    } while (Action != kActionAbort && Action != kActionSkip);
+    if (Action == kActionAbort) {
         Aborted = true;
     }
     if (!Aborted) {

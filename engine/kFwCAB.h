@@ -59,6 +59,16 @@ enum : int {
     kErrCreate = 803,
     kErrCabinetExists = 804,
 };
+// The answers OnErrorNotify reads back from Action. kActionAbort stops the run whatever
+// the error; the others mean what each error's handling makes of them: a file that
+// failed is left out on kActionSkip, and the flush is tried again only on kActionRetry.
+// Creation and the existence test are repeated on any answer but kActionAbort, a file
+// on any but kActionAbort and kActionSkip.
+enum : int {
+    kActionAbort = -1,
+    kActionSkip = 0,
+    kActionRetry = 1,
+};
 inline constexpr const char* kInvalidNameText = "File name is not valid UTF-8";
 // A name holding a backslash, which the cabinet would take for a folder separator, is
 // 802 with APICode platform::kErrorInvalidName and this text, the file being CurrentFile().
@@ -73,6 +83,12 @@ inline constexpr const char* kUninspectableText = "Could not read the file or fo
 // A folder that became a link or another entry while the walk was in it or about to
 // enter it: 802 with platform::kErrorFolderReplaced, the folder CurrentFile().
 inline constexpr const char* kReplacedFolderText = "The folder was replaced during the run";
+
+// Form descriptions store only the values that differ from a property's default,
+// so the defaults stay exactly as the component has always published them, odd as
+// the folder size looks (it is not a power of two).
+inline constexpr std::int32_t kDefaultFolderSize = 831415;
+inline constexpr std::int32_t kDefaultDiskSize = 2147483647;
 
 // Where a run of BuildCabinet is, so that a handler can tell the run's own reports from
 // those of the files it compresses without reading their texts.
@@ -164,7 +180,7 @@ public:
     BuildPhase Phase() const { return FPhase; }
 
     // The LZX window exponent that a compression factor selects: CompFactor + 14 held
-    // within the windows a cabinet allows (kp::cab::lzx::kMinWindowBits to Max).
+    // within the windows a cabinet allows (kMinLzxWindow to kMaxLzxWindow).
     static std::int32_t LzxWindowFor(std::int32_t CompFactor);
 
 private:
@@ -205,11 +221,8 @@ private:
     std::string FName;
     std::string FCabFile;
     std::string FDiskName;
-    // Form descriptions store only the values that differ from a property's default,
-    // so the defaults stay exactly as the component has always published them, odd as
-    // this one looks (it is not a power of two).
-    std::int32_t FFolderSize = 831415;
-    std::int32_t FDiskSize = 2147483647;
+    std::int32_t FFolderSize = kDefaultFolderSize;
+    std::int32_t FDiskSize = kDefaultDiskSize;
     int FThreads = 1;
     std::int32_t FReserved = 0;
     TCompressionType FCompType = ctMsZip;

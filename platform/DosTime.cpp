@@ -67,4 +67,25 @@ std::optional<std::time_t> sourceDateEpoch(bool* malformed) {
     return static_cast<std::time_t>(seconds);
 }
 
+DosDateTime dosDateTimeOrNearest(const std::timespec& written) {
+    std::timespec moment = written;
+    DosDateTime result;
+    if (std::optional<std::time_t> epoch = sourceDateEpoch()) {
+        if (moment.tv_sec > *epoch) {
+            moment = {*epoch, 0};
+        }
+        if (utcDosDateTime(moment, result)) {
+            return result;
+        }
+    } else if (localDosDateTime(moment, result)) {
+        return result;
+    }
+    constexpr std::time_t kMiddleOfDosRange = 2335219200; // 2044-01-01, halfway 1980 to 2108
+    if (moment.tv_sec < kMiddleOfDosRange) {
+        return {static_cast<std::uint16_t>((1 << 5) | 1), 0};
+    }
+    return {static_cast<std::uint16_t>((127 << 9) | (12 << 5) | 31),
+            static_cast<std::uint16_t>((23 << 11) | (59 << 5) | 29)};
+}
+
 } // namespace kp::platform

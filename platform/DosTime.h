@@ -19,6 +19,12 @@ bool localDosDateTime(const std::timespec& moment, DosDateTime& result);
 // The same in universal time, for output that must not depend on the zone it was made in.
 bool utcDosDateTime(const std::timespec& moment, DosDateTime& result);
 
+// The date and time a file is stored with: its last write in local time. DOS cannot
+// hold a time before 1980 or after 2107: such files get the nearest end. Under
+// SOURCE_DATE_EPOCH the write is clamped to that moment and taken in universal time,
+// so that the same tree gives the same cabinet in any zone.
+DosDateTime dosDateTimeOrNearest(const std::timespec& moment);
+
 // The reproducible-builds SOURCE_DATE_EPOCH: none when unset or empty, and none with
 // malformed set when it is not a plain decimal count of seconds since 1970.
 std::optional<std::time_t> sourceDateEpoch(bool* malformed = nullptr);

@@ -22,6 +22,7 @@ enum class FileOperation {
     Search,
     Allocate, // heap allocations; matched with an empty pathContains
     Rename,   // matched on the target name
+    Status,   // what a path names and how large it is, asked by name
 };
 
 struct Fault {

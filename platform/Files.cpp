@@ -302,4 +302,39 @@ bool fileExists(const std::string& path) {
     return ::stat(path.c_str(), &status) == 0 && !S_ISDIR(status.st_mode);
 }
 
+PathKind pathKind(const std::string& path, bool followLinks) {
+    if (auto fault = takeFault(FileOperation::Status, path)) {
+        setLastError(*fault);
+        return PathKind::Missing;
+    }
+    struct stat status {};
+    int result = followLinks ? ::stat(path.c_str(), &status) : ::lstat(path.c_str(), &status);
+    if (result != 0) {
+        failWithErrno();
+        return PathKind::Missing;
+    }
+    setLastError(kErrorSuccess);
+    if (S_ISREG(status.st_mode)) {
+        return PathKind::File;
+    }
+    if (S_ISDIR(status.st_mode)) {
+        return PathKind::Folder;
+    }
+    return S_ISLNK(status.st_mode) ? PathKind::Link : PathKind::Other;
+}
+
+bool fileSize(const std::string& path, std::uint64_t& size) {
+    if (auto fault = takeFault(FileOperation::Status, path)) {
+        setLastError(*fault);
+        return false;
+    }
+    struct stat status {};
+    if (::stat(path.c_str(), &status) != 0) {
+        return failWithErrno();
+    }
+    size = static_cast<std::uint64_t>(status.st_size);
+    setLastError(kErrorSuccess);
+    return true;
+}
+
 } // namespace kp::platform

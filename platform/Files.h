@@ -75,6 +75,17 @@ std::uint32_t notFoundError(const std::string& path);
 // True only for an existing file that is not a folder.
 bool fileExists(const std::string& path);
 
+// What a path names. Asked with `followLinks` false, a symbolic link is a Link
+// whatever it leads to; followed, a dangling one is Missing.
+enum class PathKind { Missing, File, Folder, Link, Other };
+
+// Missing, with the last error set, when the path names nothing or cannot be asked about.
+PathKind pathKind(const std::string& path, bool followLinks = true);
+
+// The size of the file a path names, links followed; false with the last error set
+// when it names nothing.
+bool fileSize(const std::string& path, std::uint64_t& size);
+
 // The attribute bits of an entry described by stat(), under its last path component.
 std::uint32_t attributesOf(const std::string& name, unsigned mode);
 

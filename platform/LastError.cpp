@@ -136,4 +136,8 @@ std::string systemErrorMessage(std::uint32_t code) {
     }
 }
 
+std::string systemErrorText(std::uint32_t code) {
+    return "system error " + std::to_string(code) + ": " + systemErrorMessage(code);
+}
+
 } // namespace kp::platform

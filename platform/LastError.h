@@ -56,4 +56,7 @@ bool failWithErrno(bool writing = false);
 // The system's message for a code, as Windows words it.
 std::string systemErrorMessage(std::uint32_t code);
 
+// "system error N: message", the form every message to a user quotes a code in.
+std::string systemErrorText(std::uint32_t code);
+
 } // namespace kp::platform

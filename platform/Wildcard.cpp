@@ -42,4 +42,8 @@ bool matchesMask(const std::string& name, const std::string& mask) {
     return false;
 }
 
+bool hasWildcard(const std::string& name) {
+    return name.find_first_of("*?") != std::string::npos;
+}
+
 } // namespace kp::platform

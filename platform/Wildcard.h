@@ -10,4 +10,8 @@ namespace kp::platform {
 // in ".*" also matches the names its part before ".*" matches.
 bool matchesMask(const std::string& name, const std::string& mask);
 
+// Whether a name is a mask: it holds a '*' or '?'. Anywhere else a name with either
+// is taken literally, though Windows could not store it.
+bool hasWildcard(const std::string& name);
+
 } // namespace kp::platform

@@ -14,6 +14,7 @@
 #include "platform/Paths.h"
 #include "platform/ProgramStart.h"
 #include "platform/TextEncoding.h"
+#include "platform/Wildcard.h"
 #include "selfextract/ResourceUpdate.h"
 #include "selfextract/SelfExtractor.h"
 
@@ -78,10 +79,6 @@ std::int32_t FolderSizeFor(int position) {
 // gets no second one, which would reach every stored name as an empty path component.
 std::string AllFilesOf(const std::string& folder) {
     return platform::withTrailingSeparator(folder) + kAllFiles;
-}
-
-bool HasWildcard(const std::string& name) {
-    return name.find_first_of("*?") != std::string::npos;
 }
 
 void SetUpFolderBrowser(TBrowseFolder& browser, const char* name, const char* title,
@@ -237,8 +234,8 @@ void TcWizard::SetUpComponents() {
     save->setPathMustExist(true);
 
     cab.setName("cab");
-    cab.setFolderSize(831415);
-    cab.setDiskSize(2147483647);
+    cab.setFolderSize(kDefaultFolderSize);
+    cab.setDiskSize(kDefaultDiskSize);
     cab.setReserved(0);
     cab.setCompType(ctMsZip);
     cab.setCompFactor(3);
@@ -468,8 +465,8 @@ void TcWizard::StartCompression() {
         // The builder takes a name as a mask, and a mask that matches nothing adds
         // nothing without a word: a listed file that is gone would be missing from the
         // cabinet unnoticed.
-        if (!HasWildcard(file) && !platform::fileExists(file)) {
-            int Action = 0;
+        if (!platform::hasWildcard(file) && !platform::fileExists(file)) {
+            int Action = kActionSkip;
             cabErrorNotify(&cab, kErrAddOrFlush, static_cast<int>(platform::notFoundError(file)),
                            file + ": no such file", Action);
             fileMissing = true;
@@ -830,7 +827,7 @@ void TcWizard::cabErrorNotify(tkFwCAB* Sender, int ErrID, int /*APICode*/,
         MessageBox(text + "Please try again.", "Compression Complications", MessageIcon::Error,
                    MessageButtons::OK);
     }
-    Action = -1;
+    Action = kActionAbort;
     CancelRequested = true;
     Step = 5;
     ShowStep();

@@ -1,6 +1,5 @@
 #include "e8.h"
 
-#include "../codec.h"
 #include "lzx_format.h"
 
 namespace kp::cab::lzx {

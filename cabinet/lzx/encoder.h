@@ -1,6 +1,43 @@
 // One LZX stream: takes a folder's frames, holds a few back so that blocks can
 // span them, and hands out one compressed piece per frame.
 //
+// How a folder's bytes become CFDATA payloads
+//
+// 1. Frames in (frame): the writer hands 32 KB frames, the folder's last one
+//    shorter. Each is E8-translated in place (e8.cpp) as it arrives, since decoders
+//    undo the translation per frame, and copied after the window's history.
+// 2. Chunks (encodeChunk): frames wait until kChunkFrames of them and one more have
+//    come, or the stream ends. A chunk is the unit every later stage works on: long
+//    enough for blocks to span frames and to see where the statistics change, short
+//    enough that its matches and parse fit in fixed buffers. The frame after it is the
+//    look-ahead the match finder reads into.
+// 3. Matches (findMatches, match_finder.cpp): a binary-tree finder over the whole
+//    window lists, for every position of the chunk, the longest match in each range
+//    of distances, never farther than maxOffset. After a match of niceLength or more
+//    the positions it covers are only inserted, not searched: the parser takes such
+//    a match whole.
+// 4. Plan (planChunk, block_split.cpp): one parse with the previous chunk's code
+//    lengths (or a first guess, for the stream's first chunk) gives the symbols of
+//    each 8 KB segment. planBlocks then decides where blocks end, a block being worth
+//    its trees only where the statistics change enough, and which whole-frame blocks
+//    are better stored than compressed.
+// 5. Parse (encodeCompressed, parser.cpp): each compressed block is parsed again, as a
+//    shortest path priced first with codes built from the plan's counts for its
+//    segments, then `passes` times, each pass with the codes the one before produced.
+//    The block then becomes verbatim or aligned, whichever is smaller with its trees,
+//    or stored where that is smaller still and allowed. Matches never cross a frame.
+// 6. Write (writeChunk, block_writer.cpp, tree_coder.cpp): the stream header once,
+//    then each block: type, size, its trees as changes against the previous block's
+//    lengths, and its symbols; or, for a stored block, its bytes and repeated offsets.
+//    The FrameCutter notes where each frame's output ends. A frame that comes out
+//    larger than decoders' input buffers take makes the whole chunk be written again
+//    as one block per frame, which never exceeds that limit.
+// 7. Frames out (emitFrames): each frame's piece goes to the sink as one CFDATA
+//    block, in order; the next chunk starts where this one ended.
+//
+// What decoders need of the stream, and where the encoder sees to it, is listed at
+// the top of lzx_format.h.
+//
 // With a search thread (useSearchThread), the encoder holds back up to a chunk
 // more, so that the finder can search the next chunk while this thread parses the
 // one before it: pieces then come out later than on one thread, but the same

@@ -1,5 +1,36 @@
 // Constants of the LZX bit stream as cabinet decoders read it, and the mapping
 // between match offsets and position slots that every other part shares.
+//
+// What cabinet decoders (Windows' own, libmspack, 7-Zip, wimlib) take, where they
+// are stricter than the LZX document or disagree with each other, and where the
+// encoder keeps within it:
+//
+// - No match reaches back the whole window: 7-Zip reads wrong bytes at the format's
+//   farthest distance. maxOffset below; the match finder never offers more.
+// - No match reaches before the folder's first byte, nor crosses a frame's end: each
+//   frame is decoded alone. parser.cpp (matchRoom), checked by Parser::check in the
+//   expensive-checks build; the finder's skip after a long match stops at the frame's end
+//   (Encoder::findMatches).
+// - A frame's compressed size is at most kMaxBlockData (codec.h), the input buffer of
+//   libmspack and Windows. Encoder::writeChunk falls back to one block per frame;
+//   Tuning::frameLimit.
+// - Every Huffman code is complete, even with one symbol or none used: decoders
+//   reject the rest. buildCodeLengths (huffman.cpp).
+// - A run of kEqualRun in the pretree is read by some decoders as one delta for all
+//   its lengths and by others as a delta per length: runs are coded only where both
+//   readings agree. tree_coder.cpp.
+// - The padding before an uncompressed block's repeated offsets is 1 to 16 bits,
+//   never none. writeUncompressedBlock (block_writer.cpp).
+// - Uncompressed blocks hold whole frames, so that they start on a word where no
+//   decoder doubts the alignment, and none ends the stream with an odd size, since
+//   decoders disagree on the pad byte after it. Encoder::encodeBlocks and
+//   Encoder::storableEnd.
+// - E8 translation is announced once in the stream header (kE8TranslationSize) and
+//   applied only to frames before kE8FrameLimit and longer than ten bytes, as decoders
+//   undo it. e8Translate (e8.cpp); Encoder::writeChunk writes the header.
+// - Frames are kFrameSize bytes, the folder's last one shorter, each a CFDATA block of
+//   its own: the cabinet writer cuts the folder's stream at the same size, which
+//   codec.cpp asserts.
 #pragma once
 
 #include <cstdint>
@@ -36,6 +67,10 @@ constexpr unsigned kEqualRun = 19;    // 1 bit: 4 or 5 equal lengths, then their
 static_assert(kZeroRun == kMaxCodeLength + 1, "a change symbol for every length");
 
 enum BlockType : unsigned { kVerbatim = 1, kAligned = 2, kUncompressed = 3 };
+
+// The decoder's unit: its output is aligned, and its E8 translation counted, in frames
+// of this many bytes, which is why the encoder never lets a match cross a frame's end.
+constexpr std::uint32_t kFrameSize = 32768;
 
 // Decoders stop translating E8 calls after this many frames.
 constexpr std::uint32_t kE8FrameLimit = 32768;

@@ -4,7 +4,6 @@
 #include <cstring>
 
 #include "../checks.h"
-#include "../codec.h"
 
 namespace kp::cab::lzx {
 

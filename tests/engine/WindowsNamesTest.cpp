@@ -123,7 +123,7 @@ TEST_F(WindowsNamesBuildTest, BackslashInANameIsRefusedWhenAdded) {
                             int& action) {
         errors.push_back(std::to_string(id) + " " + std::to_string(code) + " " + text + " " +
                          sender->CurrentFile());
-        action = 0; // skip it
+        action = kActionSkip; // skip it
     };
     cab.BuildCabinet();
     EXPECT_EQ(errors,

@@ -95,7 +95,7 @@ TEST_F(kFwCABEventsTest, ExistingCabinetAnsweredMinusOneEndsTheRunUntouched) {
     scratch.write("out.cab", "precious");
     scratch.write("in/a", "a");
     cab.AddFiles() = {scratch.path("in/a")};
-    recorder.onError = [](int, int& action) { action = -1; };
+    recorder.onError = [](int, int& action) { action = kActionAbort; };
     cab.BuildCabinet();
     EXPECT_EQ(recorder.events, Events{kExists});
     EXPECT_EQ(readFileBytes(cabPath), "precious");
@@ -116,7 +116,7 @@ TEST_F(kFwCABEventsTest, ExistingCabinetIsTestedAgainUntilTheHandlerRemovesIt) {
         if (++asked == 2) {
             std::filesystem::remove(cabPath);
         }
-        action = 0;
+        action = kActionSkip;
     };
     cab.BuildCabinet();
     EXPECT_EQ(recorder.events, (Events{kExists, kExists, "major 0", "minor 'Scanning...' 0",
@@ -158,7 +158,7 @@ TEST_F(kFwCABEventsTest, AbortFromTheFirstMajorStatusDestroysTheContext) {
     scratch.write("in/a", "a");
     cab.AddFiles() = {scratch.path("in/a")};
     recorder.onMajor = [](const std::string&, int, bool& abort) { abort = true; };
-    recorder.onError = [](int, int& action) { action = 1; }; // not read
+    recorder.onError = [](int, int& action) { action = kActionRetry; }; // not read
     cab.BuildCabinet();
     EXPECT_EQ(recorder.events, (Events{"major 0", kUserAbortPreset}));
     EXPECT_FALSE(cabinetWritten());
@@ -182,7 +182,7 @@ TEST_F(kFwCABEventsTest, AbortDuringAFileIsReportedAsUserAbortWhateverTheAnswer)
     recorder.onMinor = [](const std::string& file, int, bool& abort) {
         abort = file.find("big.bin") != std::string::npos;
     };
-    recorder.onError = [](int, int& action) { action = 1; };
+    recorder.onError = [](int, int& action) { action = kActionRetry; };
     cab.BuildCabinet();
     EXPECT_EQ(recorder.events, (Events{"major 0", "minor 'Scanning...' 0", "progress big.bin",
                                        "error 801 0 User abort [0]"}));
@@ -229,7 +229,7 @@ TEST_F(kFwCABEventsTest, ExceptionFromAHandlerInsideTheServiceFailsTheFileWithNo
             throw std::runtime_error("handler failed");
         }
     };
-    recorder.onError = [](int, int& action) { action = -1; };
+    recorder.onError = [](int, int& action) { action = kActionAbort; };
     cab.BuildCabinet();
     EXPECT_EQ(recorder.events, (Events{"major 0", "minor 'Scanning...' 0", "progress big.bin",
                                        "error 802 0 No error [0]"}));

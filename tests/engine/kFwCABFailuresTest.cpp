@@ -30,7 +30,7 @@ protected:
 
 TEST_F(kFwCABFailuresTest, UnreadableFileAnsweredZeroIsSkippedAndCounted) {
     failReadingB(-1);
-    recorder.onError = [](int, int& action) { action = 0; };
+    recorder.onError = [](int, int& action) { action = kActionSkip; };
     cab.BuildCabinet();
     EXPECT_EQ(recorder.events, (Events{"major 0", "minor 'Scanning...' 0", "major 33", kReadError,
                                        "major 66", "major 100", "major 100", "minor '' 100"}));
@@ -106,7 +106,7 @@ TEST_F(kFwCABFailuresTest, FolderThatCannotBeListedIsReportedNotTakenForEmpty) {
 
 TEST_F(kFwCABFailuresTest, UnreadableFileAnsweredMinusOneAbortsWithoutFlush) {
     failReadingB(-1);
-    recorder.onError = [](int, int& action) { action = -1; };
+    recorder.onError = [](int, int& action) { action = kActionAbort; };
     cab.BuildCabinet();
     EXPECT_EQ(recorder.events,
               (Events{"major 0", "minor 'Scanning...' 0", "major 33", kReadError}));
@@ -115,7 +115,7 @@ TEST_F(kFwCABFailuresTest, UnreadableFileAnsweredMinusOneAbortsWithoutFlush) {
 
 TEST_F(kFwCABFailuresTest, FileHeldBySomeoneElseReportsTheSharingError) {
     injectFault({FileOperation::Open, "in/c", kErrorSharingViolation, 0, -1});
-    recorder.onError = [](int, int& action) { action = 0; };
+    recorder.onError = [](int, int& action) { action = kActionSkip; };
     cab.BuildCabinet();
     EXPECT_EQ(recorder.events[4], "error 802 32 Failure opening file to be stored in cabinet [0]");
     EXPECT_EQ(cabinetContents(cabPath),
@@ -124,7 +124,7 @@ TEST_F(kFwCABFailuresTest, FileHeldBySomeoneElseReportsTheSharingError) {
 
 TEST_F(kFwCABFailuresTest, FailedFlushIsRetriedOnlyOnOne) {
     injectFault({FileOperation::Open, "out.cab", kErrorAccessDenied, 0, 1});
-    recorder.onError = [](int, int& action) { action = 1; };
+    recorder.onError = [](int, int& action) { action = kActionRetry; };
     cab.BuildCabinet();
     EXPECT_EQ(recorder.events, (Events{"major 0", "minor 'Scanning...' 0", "major 33", "major 66",
                                        "major 100", "major 100", "minor '' 100",
@@ -182,7 +182,7 @@ TEST_F(kFwCABFailuresTest, CabinetSizeTooSmallForItsHeadersNamesTheFormatLimit) 
 
 TEST_F(kFwCABFailuresTest, UnknownMethodIsReportedPerFile) {
     cab.setCompType(ctQuantum);
-    recorder.onError = [](int, int& action) { action = -1; };
+    recorder.onError = [](int, int& action) { action = kActionAbort; };
     cab.BuildCabinet();
     EXPECT_EQ(recorder.events.back(), "error 802 0 Unknown compression type [0]");
     EXPECT_FALSE(cabinetWritten());

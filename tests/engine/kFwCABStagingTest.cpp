@@ -39,7 +39,7 @@ TEST_F(kFwCABStagingTest, FailedRunsLeaveTheEarlierCabinetAndNothingOfTheirOwn) 
     // An unreadable file answered with abort, an abort at the last report (no flush),
     // a full disk while the cabinet is written, and one at a second cabinet of a set.
     injectFault({FileOperation::Read, "in/b", kErrorReadFault, 0, -1});
-    recorder.onError = [](int, int& action) { action = -1; };
+    recorder.onError = [](int, int& action) { action = kActionAbort; };
     cab.BuildCabinet();
     clearFaults();
     recorder.onMajor = [](const std::string&, int percent, bool& abort) { abort = percent == 100; };
@@ -125,7 +125,7 @@ TEST_F(kFwCABStagingTest, NameThatIsNotUtf8IsRefusedAndTheFileNamed) {
     std::string refused;
     recorder.onError = [&](int, int& action) {
         refused = cab.CurrentFile();
-        action = 0;
+        action = kActionSkip;
     };
     cab.BuildCabinet();
     EXPECT_NE(std::find(recorder.events.begin(), recorder.events.end(),

@@ -108,6 +108,40 @@ TEST_F(FilesTest, AttributesFollowNamesAndPermissions) {
     EXPECT_FALSE(fileExists(scratch.folder("folder")));
 }
 
+// kcab decides what to replace and what to refuse from these answers, so a link must
+// never pass for the file it leads to unless the caller asked to follow it.
+TEST_F(FilesTest, PathKindTellsLinksFifosAndSizes) {
+    std::string file = scratch.write("file", "12345");
+    std::string folder = scratch.folder("folder");
+    std::string fifo = scratch.path("pipe");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    std::string link = scratch.path("link");
+    ASSERT_EQ(::symlink(file.c_str(), link.c_str()), 0);
+    std::string dangling = scratch.path("dangling");
+    ASSERT_EQ(::symlink(scratch.path("gone").c_str(), dangling.c_str()), 0);
+
+    EXPECT_EQ(pathKind(file), PathKind::File);
+    EXPECT_EQ(pathKind(folder), PathKind::Folder);
+    EXPECT_EQ(pathKind(fifo), PathKind::Other);
+    EXPECT_EQ(pathKind(link), PathKind::File);
+    EXPECT_EQ(pathKind(link, false), PathKind::Link);
+    EXPECT_EQ(pathKind(dangling, false), PathKind::Link);
+    EXPECT_EQ(pathKind(dangling), PathKind::Missing);
+    EXPECT_EQ(lastError(), kErrorFileNotFound);
+    EXPECT_EQ(pathKind(file + "/child"), PathKind::Missing);
+
+    std::uint64_t size = 0;
+    ASSERT_TRUE(fileSize(link, size));
+    EXPECT_EQ(size, 5u);
+    EXPECT_FALSE(fileSize(dangling, size));
+
+    injectFault({FileOperation::Status, "file", kErrorAccessDenied, 0, 2});
+    EXPECT_EQ(pathKind(file), PathKind::Missing);
+    EXPECT_EQ(lastError(), kErrorAccessDenied);
+    EXPECT_FALSE(fileSize(file, size));
+    EXPECT_EQ(pathKind(file), PathKind::File) << "the fault wears off after two calls";
+}
+
 TEST_F(FilesTest, InjectedFaultsMatchPathSkipAndWearOff) {
     std::string target = scratch.write("target.bin", "0123456789");
     std::string other = scratch.write("other.bin", "x");

@@ -2,22 +2,21 @@
 
 #include "engine/FolderWalk.h"
 #include "platform/FileReplace.h"
+#include "platform/Files.h"
 #include "platform/Paths.h"
+#include "platform/Wildcard.h"
 
 #include <algorithm>
 
 #include <filesystem>
-#include <sys/stat.h>
 
 namespace kp {
 namespace {
 
 namespace fs = std::filesystem;
+using platform::hasWildcard;
+using platform::PathKind;
 using platform::withTrailingSeparator;
-
-bool hasWildcard(const std::string& text) {
-    return text.find_first_of("*?") != std::string::npos;
-}
 
 const char* describeLeftOut(LeftOutReason reason) {
     switch (reason) {
@@ -85,9 +84,8 @@ bool resolveKcabPaths(const std::vector<std::string>& paths, bool recursive,
         std::string folder = platform::folderPart(path);
         std::string last = platform::namePart(path);
 
-        struct stat status {};
-        bool exists = ::stat(path.c_str(), &status) == 0;
-        if (exists && S_ISDIR(status.st_mode)) {
+        PathKind kind = platform::pathKind(path);
+        if (kind == PathKind::Folder) {
             std::string entry = withTrailingSeparator(path) + "*.*";
             (recursive ? entries.recurseFiles : entries.addFiles).push_back(entry);
             if (!noteLeftOut(withTrailingSeparator(path), "*.*", recursive, entries.warnings,
@@ -96,9 +94,8 @@ bool resolveKcabPaths(const std::vector<std::string>& paths, bool recursive,
             }
             continue;
         }
-        if (exists && S_ISREG(status.st_mode)) {
-            platform::FileIdentity identity{static_cast<std::uint64_t>(status.st_dev),
-                                            static_cast<std::uint64_t>(status.st_ino)};
+        platform::FileIdentity identity;
+        if (kind == PathKind::File && platform::identityOf(path, identity)) {
             if (std::find(files.begin(), files.end(), identity) != files.end()) {
                 entries.warnings.push_back(given + ": given twice, packed once");
                 continue;
@@ -107,7 +104,7 @@ bool resolveKcabPaths(const std::vector<std::string>& paths, bool recursive,
             entries.addFiles.push_back(path);
             continue;
         }
-        if (exists) {
+        if (kind != PathKind::Missing) {
             error = given + ": not a regular file or folder";
             return false;
         }
@@ -115,9 +112,7 @@ bool resolveKcabPaths(const std::vector<std::string>& paths, bool recursive,
             error = given + ": no such file or folder";
             return false;
         }
-        struct stat folderStatus {};
-        if (hasWildcard(folder) || ::stat(folder.c_str(), &folderStatus) != 0 ||
-            !S_ISDIR(folderStatus.st_mode)) {
+        if (hasWildcard(folder) || platform::pathKind(folder) != PathKind::Folder) {
             error = given + ": no such folder (wildcards are allowed in the last part only)";
             return false;
         }

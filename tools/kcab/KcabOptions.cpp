@@ -136,7 +136,7 @@ bool parseMethod(const std::string& text, KcabOptions& options) {
     }
     if (text == "lzx") {
         options.method = ctLzx;
-        options.lzxWindow = cab::lzx::kMaxWindowBits;
+        options.lzxWindow = kMaxLzxWindow;
         return true;
     }
     if (text.rfind("lzx:", 0) == 0) {
@@ -144,7 +144,7 @@ bool parseMethod(const std::string& text, KcabOptions& options) {
         const char* first = text.data() + 4;
         const char* last = text.data() + text.size();
         auto [end, failure] = std::from_chars(first, last, window);
-        if (failure != std::errc() || end != last || !cab::lzx::windowBitsValid(window)) {
+        if (failure != std::errc() || end != last || !LzxWindowValid(window)) {
             return false;
         }
         options.method = ctLzx;
@@ -221,8 +221,8 @@ bool applyValue(const std::string& name, const std::string& value, KcabOptions& 
     } else if (name == "-m" || name == "--method") {
         if (!parseMethod(value, options)) {
             error = "unknown method '" + value +
-                    "' (none, mszip, lzx or lzx:" + std::to_string(cab::lzx::kMinWindowBits) +
-                    " to lzx:" + std::to_string(cab::lzx::kMaxWindowBits) + ")";
+                    "' (none, mszip, lzx or lzx:" + std::to_string(kMinLzxWindow) +
+                    " to lzx:" + std::to_string(kMaxLzxWindow) + ")";
             return false;
         }
     } else if (name == "--folder-size") {

@@ -1,7 +1,6 @@
 // kcab's command line.
 #pragma once
 
-#include "cab_format.h"
 #include "engine/CompressionType.h"
 
 #include <cstdint>
@@ -26,7 +25,7 @@ struct KcabOptions {
     bool help = false;
     bool version = false;
     TCompressionType method = ctLzx;
-    int lzxWindow = cab::lzx::kMaxWindowBits;
+    int lzxWindow = kMaxLzxWindow;
     // Bit patterns for the builder: 2 GiB is held as the int32 with only the top bit set.
     std::int32_t folderSize = 2 * 1024 * 1024;
     std::int32_t cabinetSize = 2147483647;

@@ -6,6 +6,7 @@
 #include "platform/Paths.h"
 #include "platform/TempFiles.h"
 #include "platform/TextEncoding.h"
+#include "platform/Wildcard.h"
 
 #include <cerrno>
 #include <chrono>
@@ -14,7 +15,6 @@
 #include <mspack.h>
 #include <optional>
 #include <sys/file.h>
-#include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
 
@@ -30,13 +30,8 @@ std::string shown(const std::string& path) {
     return escapedForTerminal(path);
 }
 
-std::string systemReason(std::uint32_t code) {
-    return "system error " + std::to_string(code) + ": " + systemErrorMessage(code);
-}
-
 bool checkFolder(const std::string& folder, std::string& error) {
-    struct stat status {};
-    if (::stat(folder.c_str(), &status) != 0 || !S_ISDIR(status.st_mode)) {
+    if (pathKind(folder) != PathKind::Folder) {
         error = shown(folder) + ": the output's folder does not exist";
         return false;
     }
@@ -45,7 +40,7 @@ bool checkFolder(const std::string& folder, std::string& error) {
     std::string probe = createUniqueTempFile(folder, ".kcab-probe-");
     if (probe.empty()) {
         error = shown(folder) + ": cannot write in the output's folder (" +
-                systemReason(lastError()) + ")";
+                systemErrorText(lastError()) + ")";
         return false;
     }
     deleteFile(probe);
@@ -53,15 +48,15 @@ bool checkFolder(const std::string& folder, std::string& error) {
 }
 
 bool checkOutputKind(const std::string& output, std::string& error) {
-    struct stat status {};
-    if (::lstat(output.c_str(), &status) != 0) {
+    PathKind kind = pathKind(output, false);
+    if (kind == PathKind::Missing) {
         return true; // nothing there yet
     }
-    if (S_ISLNK(status.st_mode)) {
+    if (kind == PathKind::Link) {
         error = shown(output) + ": is a symbolic link; name the file it leads to instead";
-    } else if (S_ISDIR(status.st_mode)) {
+    } else if (kind == PathKind::Folder) {
         error = shown(output) + ": is a folder";
-    } else if (!S_ISREG(status.st_mode)) {
+    } else if (kind != PathKind::File) {
         error = shown(output) + ": is not a regular file (a device, FIFO or socket); kcab " +
                 "replaces regular files only";
     } else {
@@ -79,8 +74,7 @@ struct SetPlace {
 };
 
 std::optional<SetPlace> setPlaceOf(const std::string& path) {
-    struct stat status {};
-    if (::lstat(path.c_str(), &status) != 0 || !S_ISREG(status.st_mode)) {
+    if (pathKind(path, false) != PathKind::File) {
         return std::nullopt;
     }
     std::unique_ptr<mscab_decompressor, void (*)(mscab_decompressor*)> reader(
@@ -119,9 +113,7 @@ std::string kcabSetMember(const std::string& first, int number) {
 std::vector<KcabSetMember> earlierKcabSet(const std::string& output) {
     std::vector<KcabSetMember> members;
     KcabSetMember first{output, {}};
-    struct stat status {};
-    if (::lstat(output.c_str(), &status) != 0 || !S_ISREG(status.st_mode) ||
-        !identityOf(output, first.identity)) {
+    if (pathKind(output, false) != PathKind::File || !identityOf(output, first.identity)) {
         return members;
     }
     members.push_back(first);
@@ -155,7 +147,7 @@ static bool checkNoInputReplaced(const std::vector<FileIdentity>& outputs,
                                  const KcabEntries& entries, const char* what, std::string& error) {
     for (const std::string& input : entries.addFiles) {
         FileIdentity identity;
-        if (input.find_first_of("*?") != std::string::npos || !identityOf(input, identity)) {
+        if (hasWildcard(input) || !identityOf(input, identity)) {
             continue;
         }
         for (const FileIdentity& written : outputs) {
@@ -197,10 +189,9 @@ std::vector<std::string> removeStaleKcabMembers(const std::vector<KcabSetMember>
     for (std::size_t index = static_cast<std::size_t>(written); index < earlier.size(); ++index) {
         const KcabSetMember& member = earlier[index];
         FileIdentity now;
-        struct stat status {};
         // Still the very file the chain was read from: one put there since is not ours.
-        if (::lstat(member.path.c_str(), &status) == 0 && S_ISREG(status.st_mode) &&
-            identityOf(member.path, now) && now == member.identity && deleteFile(member.path)) {
+        if (pathKind(member.path, false) == PathKind::File && identityOf(member.path, now) &&
+            now == member.identity && deleteFile(member.path)) {
             removed.push_back(member.path);
         }
     }
@@ -217,7 +208,7 @@ bool KcabFolderLock::acquire(const std::string& folder, const std::atomic<bool>&
     descriptor = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (descriptor < 0) {
         error = shown(folder) + ": cannot lock the output's folder (" +
-                systemReason(platform::errorFromErrno(errno)) + ")";
+                systemErrorText(platform::errorFromErrno(errno)) + ")";
         return false;
     }
     bool told = false;
@@ -225,7 +216,7 @@ bool KcabFolderLock::acquire(const std::string& folder, const std::atomic<bool>&
         int code = errno;
         if (code != EWOULDBLOCK && code != EINTR) {
             error = shown(folder) + ": cannot lock the output's folder (" +
-                    systemReason(platform::errorFromErrno(code)) + ")";
+                    systemErrorText(platform::errorFromErrno(code)) + ")";
             release();
             return false;
         }

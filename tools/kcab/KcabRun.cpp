@@ -18,7 +18,6 @@
 #include <csignal>
 #include <optional>
 #include <pthread.h>
-#include <sys/stat.h>
 
 namespace kp {
 
@@ -41,13 +40,12 @@ std::string describeSystemError(int code) {
     if (code == 0) {
         return {};
     }
-    return " (system error " + std::to_string(code) + ": " +
-           systemErrorMessage(static_cast<std::uint32_t>(code)) + ")";
+    return " (" + systemErrorText(static_cast<std::uint32_t>(code)) + ")";
 }
 
 std::uint64_t sizeOf(const std::string& path) {
-    struct stat status {};
-    return ::stat(path.c_str(), &status) == 0 ? static_cast<std::uint64_t>(status.st_size) : 0;
+    std::uint64_t size = 0;
+    return platform::fileSize(path, size) ? size : 0;
 }
 
 // Holds back the signals that stop kcab while it lives; on its end they are delivered.
@@ -214,9 +212,9 @@ private:
             abort = true;
             return;
         }
-        struct stat status {};
-        if (::lstat(path.c_str(), &status) == 0) {
-            if (!S_ISREG(status.st_mode)) {
+        platform::PathKind kind = platform::pathKind(path, false);
+        if (kind != platform::PathKind::Missing) {
+            if (kind != platform::PathKind::File) {
                 problem = "is not a regular file; kcab replaces regular files only";
             } else if (!options.replace) {
                 problem = "Cabinet already exists (use -f to replace it)";
@@ -234,7 +232,7 @@ private:
     }
 
     void onError(int errId, int apiCode, const std::string& text, int& action) {
-        action = -1; // every other failure stops the run, so nothing is skipped silently
+        action = kActionAbort; // every other failure stops the run, so nothing is skipped silently
         progress.clear();
         if (failed || (errId == kErrUserAbort && interrupted)) {
             return; // already told, or the user's own Ctrl-C
@@ -395,7 +393,7 @@ private:
 
 } // namespace
 
-int RunKcab(const std::vector<std::string>& arguments, std::ostream& out, std::ostream& err,
+int runKcab(const std::vector<std::string>& arguments, std::ostream& out, std::ostream& err,
             const KcabTerminal& terminal, const std::atomic<bool>& interrupt) {
     KcabOptions options;
     kp::KcabSfxOptions sfx;

@@ -23,7 +23,7 @@ struct KcabTerminal {
 
 // `arguments` excludes the program name. `interrupt`, when set (by a signal handler),
 // stops the run at the builder's next progress event.
-int RunKcab(const std::vector<std::string>& arguments, std::ostream& out, std::ostream& err,
+int runKcab(const std::vector<std::string>& arguments, std::ostream& out, std::ostream& err,
             const KcabTerminal& terminal, const std::atomic<bool>& interrupt);
 
 } // namespace kp

@@ -34,10 +34,6 @@ A self-extractor holds one cabinet: --cabinet-size cannot be used with --sfx.
 
 namespace {
 
-std::string systemErrorText(std::uint32_t code) {
-    return "system error " + std::to_string(code) + ": " + systemErrorMessage(code);
-}
-
 std::string shown(const std::string& path) {
     return escapedForTerminal(path);
 }

@@ -1,6 +1,6 @@
 #include "KcabVerify.h"
 
-#include "engine/CabCallbacks.h"
+#include "platform/DosTime.h"
 #include "platform/Files.h"
 #include "platform/LastError.h"
 
@@ -134,7 +134,7 @@ void copyOf(void* from, void* to, size_t bytes) {
 }
 
 std::string systemError(std::uint32_t code) {
-    return " (system error " + std::to_string(code) + ": " + systemErrorMessage(code) + ")";
+    return " (" + systemErrorText(code) + ")";
 }
 
 std::string dosStamp(unsigned year, unsigned month, unsigned day, unsigned hour, unsigned minute,

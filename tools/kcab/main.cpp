@@ -44,5 +44,5 @@ int main(int argc, char** argv) {
     ::sigaction(SIGPIPE, &action, nullptr);
 
     std::vector<std::string> arguments(argv + 1, argv + argc);
-    return RunKcab(arguments, std::cout, std::cerr, describeTerminal(), interruptRequested);
+    return runKcab(arguments, std::cout, std::cerr, describeTerminal(), interruptRequested);
 }

@@ -17,9 +17,10 @@ struct CabEntry {
 };
 
 // libmspack in-process: opens `first`, joins the cabinets its header names as next
-// (found beside it), and extracts every file. On failure returns false with a reason.
+// (found beside it) unless `wholeSet` is false, and extracts every file. On failure
+// returns false with a reason.
 bool readWithMspack(const std::filesystem::path& first, std::vector<CabEntry>& entries,
-                    std::string& error);
+                    std::string& error, bool wholeSet = true);
 
 // Runs a shell command, returning its exit status and (merged) output.
 int runCommand(const std::string& command, std::string& output);

@@ -54,7 +54,7 @@ protected:
     int run(std::vector<std::string> arguments) {
         std::ostringstream outText;
         std::ostringstream errText;
-        int code = RunKcab(arguments, outText, errText, KcabTerminal{}, interrupt);
+        int code = runKcab(arguments, outText, errText, KcabTerminal{}, interrupt);
         err = errText.str();
         return code;
     }

@@ -59,7 +59,7 @@ protected:
     KcabResult run(std::vector<std::string> arguments, bool terminal = false) {
         std::ostringstream outText;
         std::ostringstream errText;
-        int code = RunKcab(arguments, outText, errText, KcabTerminal{terminal, 100}, interrupt);
+        int code = runKcab(arguments, outText, errText, KcabTerminal{terminal, 100}, interrupt);
         return {code, outText.str(), errText.str()};
     }
 
@@ -159,6 +159,21 @@ TEST_F(KcabRunTest, UnreadableFileStopsTheRunWithItsNameAndSystemMessage) {
     EXPECT_FALSE(std::filesystem::exists(out));
 }
 
+// What a given path names is asked through the platform layer, so a test can make the
+// question fail as a disk or a permission would.
+TEST_F(KcabRunTest, WhatAGivenPathNamesIsAskedInsideTheFaultSeam) {
+    const std::string given = tree + "/readme.txt";
+    injectFault({FileOperation::Status, "readme.txt", kErrorAccessDenied, 0, 1});
+    KcabResult refused = run({"-q", "-m", "none", "-o", out, given});
+    EXPECT_EQ(refused.exitCode, 2);
+    EXPECT_EQ(refused.err, "kcab: " + given + ": no such file or folder\n");
+    EXPECT_FALSE(std::filesystem::exists(out));
+
+    KcabResult packed = run({"-q", "-m", "none", "-o", out, given});
+    ASSERT_EQ(packed.exitCode, 0) << packed.err;
+    EXPECT_EQ(cabinetContents(out), (NamedContents{{"readme.txt", "read me\n"}}));
+}
+
 TEST_F(KcabRunTest, OutputFolderThatCannotBeWrittenIsReported) {
     std::string missing = scratch.path("no/such/folder/x.cab");
     KcabResult result = runProcess("-q -m none -o '" + missing + "' '" + tree + "'");
@@ -227,7 +242,7 @@ TEST_F(KcabRunTest, HelpAndVersionFailWhenTheirTextCannotBeWritten) {
         std::ostringstream full;
         full.setstate(std::ios::badbit);
         std::ostringstream err;
-        EXPECT_EQ(RunKcab({option}, full, err, KcabTerminal{false, 100}, interrupt), 1) << option;
+        EXPECT_EQ(runKcab({option}, full, err, KcabTerminal{false, 100}, interrupt), 1) << option;
         EXPECT_EQ(err.str(), "kcab: cannot write to the standard output\n") << option;
     }
     KcabResult process = runProcess("--version >/dev/full");

@@ -1,10 +1,10 @@
 #include "CabinetCheck.h"
+#include "cab_readers.h"
 
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
-#include <mspack.h>
 #include <random>
 #include <sstream>
 #include <sys/wait.h>
@@ -39,32 +39,16 @@ std::string randomBytes(std::size_t size, unsigned seed) {
 }
 
 std::vector<CabinetFile> readCabinet(const std::string& path) {
+    std::vector<CabEntry> entries;
+    std::string error;
+    if (!readWithMspack(path, entries, error, false)) {
+        ADD_FAILURE() << error;
+    }
     std::vector<CabinetFile> files;
-    mscab_decompressor* decoder = mspack_create_cab_decompressor(nullptr);
-    if (!decoder) {
-        ADD_FAILURE() << "libmspack could not start";
-        return files;
+    for (CabEntry& entry : entries) {
+        files.push_back({entry.name, std::string(entry.data.begin(), entry.data.end()),
+                         static_cast<unsigned>(entry.attribs)});
     }
-    mscabd_cabinet* cabinet = decoder->open(decoder, const_cast<char*>(path.c_str()));
-    if (!cabinet) {
-        ADD_FAILURE() << "libmspack cannot open " << path << ": error "
-                      << decoder->last_error(decoder);
-        mspack_destroy_cab_decompressor(decoder);
-        return files;
-    }
-    std::string scratch = path + ".extracted";
-    for (mscabd_file* file = cabinet->files; file; file = file->next) {
-        if (decoder->extract(decoder, file, const_cast<char*>(scratch.c_str())) != MSPACK_ERR_OK) {
-            ADD_FAILURE() << "libmspack cannot extract " << file->filename << " from " << path
-                          << ": error " << decoder->last_error(decoder);
-            continue;
-        }
-        files.push_back(
-            {file->filename, readFileBytes(scratch), static_cast<unsigned>(file->attribs)});
-    }
-    std::remove(scratch.c_str());
-    decoder->close(decoder, cabinet);
-    mspack_destroy_cab_decompressor(decoder);
     return files;
 }
 

@@ -70,7 +70,7 @@ protected:
         TriggerBuffer outBuffer("[100%]", std::move(whenPacked));
         std::ostream outText(&outBuffer);
         std::ostringstream errText;
-        int code = RunKcab(arguments, outText, errText, KcabTerminal{false, 100}, interrupt);
+        int code = runKcab(arguments, outText, errText, KcabTerminal{false, 100}, interrupt);
         return {code, outBuffer.str(), errText.str()};
     }
 

@@ -20,7 +20,8 @@ std::vector<std::uint8_t> slurp(const fs::path& p) {
 }
 } // namespace
 
-bool readWithMspack(const fs::path& first, std::vector<CabEntry>& entries, std::string& error) {
+bool readWithMspack(const fs::path& first, std::vector<CabEntry>& entries, std::string& error,
+                    bool wholeSet) {
     entries.clear();
     mscab_decompressor* cabd = mspack_create_cab_decompressor(nullptr);
     std::vector<mscabd_cabinet*> cabs;
@@ -35,7 +36,7 @@ bool readWithMspack(const fs::path& first, std::vector<CabEntry>& entries, std::
         return false;
     }
     cabs.push_back(cab);
-    for (mscabd_cabinet* last = cab; ok && last->nextname;) {
+    for (mscabd_cabinet* last = cab; ok && wholeSet && last->nextname;) {
         fs::path nextPath = first.parent_path() / last->nextname;
         names.push_back(nextPath.string());
         mscabd_cabinet* next = cabd->open(cabd, names.back().data());
