@@ -14,7 +14,7 @@ constexpr std::uint32_t kCachePerPosition = 12;
 // A frame's bits can exceed its size a good deal before the check below rejects them.
 constexpr std::uint32_t kOutPerFrame = 2 * kFrameSize + 4096;
 // With a search thread, the data buffer's room beyond what the held frames need.
-constexpr std::uint32_t kCompactionSlack = 2 * kChunkBytes;
+constexpr std::uint32_t kCompactionSlack = 8 * kChunkBytes;
 static_assert(kCompactionSlack >= kFrameSize,
               "a compaction keeps a window before the oldest held chunk and never moves past base");
 
@@ -302,6 +302,13 @@ void Encoder::feedSearchThread() {
 
 // The matches of the chunk about to be encoded, all of them.
 void Encoder::completeMatches() {
+    // The search thread moves on to the next chunk only once this one is searched
+    // whole: then it keeps to that chunk's cache and to the finder, and this thread
+    // may parse meanwhile.
+    ChunkCache& current = caches_[(chunkStart_ - streamStart_) / kChunkBytes % cacheCount_];
+    if (searcher_ && searcher_->busy() && job_.cache != &current) {
+        return;
+    }
     waitSearchThread();
     ChunkCache& cc = cacheFor(chunkStart_);
     cc.stop = chunkEnd_;
