@@ -353,7 +353,7 @@ unsigned Encoder::segmentAt(std::uint32_t pos) const {
     return rel >= chunkEnd_ - chunkStart_ ? segments_.count : rel / kSegmentSize;
 }
 
-// Parses within the chunk whose matches findMatches() has cached.
+// Parses within the chunk whose matches completeMatches() has cached.
 Parser Encoder::chunkParser() const {
     const ChunkCache& cc = caches_[(chunkStart_ - streamStart_) / kChunkBytes % cacheCount_];
     return {data_,

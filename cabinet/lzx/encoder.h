@@ -11,11 +11,13 @@
 //    enough for blocks to span frames and to see where the statistics change, short
 //    enough that its matches and parse fit in fixed buffers. The frame after it is the
 //    look-ahead the match finder reads into.
-// 3. Matches (findMatches, match_finder.cpp): a binary-tree finder over the whole
-//    window lists, for every position of the chunk, the longest match in each range
-//    of distances, never farther than maxOffset. After a match of niceLength or more
-//    the positions it covers are only inserted, not searched: the parser takes such
-//    a match whole.
+// 3. Matches (search, completeMatches, match_finder.cpp): a binary-tree finder over
+//    the whole window lists, for every position of the chunk, the longest match in
+//    each range of distances, never farther than maxOffset. After a match of
+//    niceLength or more the positions it covers are only inserted, not searched: the
+//    parser takes such a match whole. A position is searched once the longest match
+//    fits in the bytes after it (or the stream has ended), so it may be searched
+//    early, on the search thread, with the same result.
 // 4. Plan (planChunk, block_split.cpp): one parse with the previous chunk's code
 //    lengths (or a first guess, for the stream's first chunk) gives the symbols of
 //    each 8 KB segment. planBlocks then decides where blocks end, a block being worth

@@ -10,7 +10,7 @@
 // - No match reaches before the folder's first byte, nor crosses a frame's end: each
 //   frame is decoded alone. parser.cpp (matchRoom), checked by Parser::check in the
 //   expensive-checks build; the finder's skip after a long match stops at the frame's end
-//   (Encoder::findMatches).
+//   (Encoder::search).
 // - A frame's compressed size is at most kMaxBlockData (codec.h), the input buffer of
 //   libmspack and Windows. Encoder::writeChunk falls back to one block per frame;
 //   Tuning::frameLimit.
