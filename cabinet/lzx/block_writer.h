@@ -40,9 +40,14 @@ struct FrameCutter {
     const std::uint32_t* frameEnds; // stream positions, ascending
     std::uint32_t* cuts;            // output byte offsets, one per frame
     unsigned next;
+    // Bit f set: frame f's last bit ended a word, so it has no padding.
+    std::uint32_t unpadded = 0;
 
     void at(BitWriter& out, std::uint32_t streamPos) {
         if (streamPos == frameEnds[next]) {
+            if (out.aligned()) {
+                unpadded |= std::uint32_t(1) << next;
+            }
             out.alignToWord();
             cuts[next++] = std::uint32_t(out.size());
         }

@@ -1,6 +1,7 @@
 #include "encoder.h"
 
 #include <cstring>
+#include <iterator>
 #include <new>
 
 #include "e8.h"
@@ -13,6 +14,14 @@ namespace {
 constexpr std::uint32_t kCachePerPosition = 12;
 // A frame's bits can exceed its size a good deal before the check below rejects them.
 constexpr std::uint32_t kOutPerFrame = 2 * kFrameSize + 4096;
+// libmspack (and so cabextract) reads a folder's compressed bytes this many at a time.
+constexpr std::uint32_t kMspackReadSize = 4096;
+// Places, in eighths of a frame from its start, where the frame before a short last
+// frame may get another block end when its own end sits badly (lastFrameSized).
+constexpr std::uint32_t kSplitUnit = kFrameSize / 8;
+constexpr unsigned kSplitPlaces[] = {4, 2, 6, 1, 3, 5, 7};
+static_assert(std::size(kSplitPlaces) < kFrameSize / kSplitUnit,
+              "every place to split lies inside the frame");
 // With a search thread, the data buffer's room beyond what the held frames need.
 constexpr std::uint32_t kCompactionSlack = 8 * kChunkBytes;
 static_assert(kCompactionSlack >= kFrameSize,
@@ -138,6 +147,7 @@ void Encoder::startStream() {
     streamEnded_ = false;
     caches_[0].open = caches_[1].open = false;
     headerWritten_ = false;
+    streamOut_ = 0;
     haveModel_ = false;
     std::memset(history_, 0, sizeof(TreeHistory));
     reps_ = {{1, 1, 1}};
@@ -375,8 +385,8 @@ int Encoder::encodeChunk(unsigned frames, bool last) {
     completeMatches();
     BlockPlan plan;
     planChunk(last, plan);
-    writeChunk(frames, last, plan);
-    return emitFrames(frames);
+    int rc = writeChunk(frames, last, plan);
+    return rc == codecOk ? emitFrames(frames) : rc;
 }
 
 // A first parse with the codes of the previous chunk shows where the statistics
@@ -404,11 +414,13 @@ void Encoder::planChunk(bool last, BlockPlan& plan) {
 }
 
 // Writes the chunk into out_ and its frames' ends into cuts_, falling back to one
-// block per frame when the plan makes a frame larger than decoders take.
-void Encoder::writeChunk(unsigned frames, bool last, BlockPlan& plan) {
+// block per frame when the plan makes a frame larger than decoders take, and
+// ending blocks elsewhere when a decoder could not size the stream's last frame.
+int Encoder::writeChunk(unsigned frames, bool last, BlockPlan& plan) {
     *savedHistory_ = *history_;
     Repeats savedReps = reps_;
     bool savedHeader = headerWritten_;
+    unsigned attempt = 0;
     for (;;) {
         BitWriter out(out_, outCapacity_);
         if (!headerWritten_) {
@@ -424,22 +436,95 @@ void Encoder::writeChunk(unsigned frames, bool last, BlockPlan& plan) {
             std::uint32_t from = f ? cuts_[f - 1] : 0;
             fits = cuts_[f] - from <= tuning_.frameLimit;
         }
-        if (fits || plan.count == frames) {
-            // One block per frame is never larger than the frame stored.
-            break;
+        // One block per frame is never larger than the frame stored.
+        bool sized = fits || plan.count == frames;
+        if (sized && lastFrameSized(frames, last, cutter)) {
+            return codecOk;
         }
-        // Some frame came out too large for decoders' input buffers: start over
-        // with one block per frame.
         *history_ = *savedHistory_;
         reps_ = savedReps;
         headerWritten_ = savedHeader;
-        plan.count = frames;
-        plan.start[0] = 0;
-        for (unsigned f = 0; f < frames; ++f) {
-            plan.start[f + 1] = frameEnds_[f] - (chunkStart_ - streamStart_);
-            plan.stored[f] = false;
+        if (!sized) {
+            // Some frame came out too large for decoders' input buffers: start
+            // over with one block per frame.
+            plan.count = frames;
+            plan.start[0] = 0;
+            for (unsigned f = 0; f < frames; ++f) {
+                plan.start[f + 1] = frameEnds_[f] - (chunkStart_ - streamStart_);
+                plan.stored[f] = false;
+            }
+        } else if (!splitBeforeLastFrame(frames, last, attempt++, plan)) {
+            return codecFailed;
         }
     }
+}
+
+// The frame of this chunk just before the stream's short last frame, counted from
+// the chunk's first, or -1: the last frame is in this chunk, or is the look-ahead
+// after it.
+int Encoder::frameBeforeShortLast(unsigned frames, bool last) const {
+    if (last) {
+        bool shortEnd = (chunkEnd_ - streamStart_) % kFrameSize != 0;
+        return shortEnd && frames >= 2 ? int(frames) - 2 : -1;
+    }
+    bool lookaheadIsShortLast = sawShortFrame_ && frames + 1 == pendingFrames_;
+    return lookaheadIsShortLast ? int(frames) - 1 : -1;
+}
+
+// libmspack learns how long a folder's data is only when it reads the last data
+// block, yet sizes each frame before decoding it: a short last frame is taken for
+// a full one unless the decoder has already read into that frame's bytes. It has,
+// when its last 4096-byte read went past them, or when the frame before ended in
+// padding bits, since it then reads on to the next word. What stays is a frame
+// before the last that ends, unpadded (an uncompressed block always is), where a
+// read ends.
+bool Encoder::lastFrameSized(unsigned frames, bool last, const FrameCutter& cutter) const {
+    int before = frameBeforeShortLast(frames, last);
+    if (before < 0) {
+        return true;
+    }
+    bool unpadded = (cutter.unpadded >> before) & 1;
+    return !unpadded || (streamOut_ + cuts_[before]) % kMspackReadSize != 0;
+}
+
+namespace {
+
+// Adds a block end at chunk-relative `at`, inside the chunk; false when one is there.
+bool endBlockAt(BlockPlan& plan, std::uint32_t at) {
+    unsigned b = 0;
+    while (plan.start[b + 1] < at) {
+        ++b;
+    }
+    if (plan.start[b] == at || plan.start[b + 1] == at) {
+        return false;
+    }
+    for (unsigned k = plan.count; k > b; --k) {
+        plan.start[k + 1] = plan.start[k];
+        plan.stored[k] = plan.stored[k - 1];
+    }
+    plan.start[b + 1] = at;
+    ++plan.count;
+    return true;
+}
+
+} // namespace
+
+// Another block end in the frame before the last: the frame's bits change, and
+// with them where it ends. A block that ends inside a frame is never stored; one
+// that ends where the frame starts keeps the frames before it as they were. False
+// when every place has been tried.
+bool Encoder::splitBeforeLastFrame(unsigned frames, bool last, unsigned attempt,
+                                   BlockPlan& plan) const {
+    int before = frameBeforeShortLast(frames, last);
+    std::uint32_t chunkOffset = chunkStart_ - streamStart_;
+    std::uint32_t frameStart = before > 0 ? frameEnds_[before - 1] - chunkOffset : 0;
+    endBlockAt(plan, frameStart);
+    for (; attempt < std::size(kSplitPlaces); ++attempt) {
+        if (endBlockAt(plan, frameStart + kSplitPlaces[attempt] * kSplitUnit)) {
+            return true;
+        }
+    }
+    return false;
 }
 
 // Hands the chunk's frames to the sink and moves on to the next chunk.
@@ -448,6 +533,7 @@ int Encoder::emitFrames(unsigned frames) {
     std::uint32_t ends[kChunkFrames];
     std::memcpy(ends, frameEnds_, frames * sizeof(ends[0]));
     pendingFrames_ -= frames;
+    streamOut_ += cuts_[frames - 1];
     for (unsigned f = 0; f < pendingFrames_; ++f) {
         frameEnds_[f] = frameEnds_[frames + f];
     }

@@ -139,7 +139,10 @@ private:
     void startStream();
     int encodeChunk(unsigned frames, bool last);
     void planChunk(bool last, BlockPlan& plan);
-    void writeChunk(unsigned frames, bool last, BlockPlan& plan);
+    int writeChunk(unsigned frames, bool last, BlockPlan& plan);
+    int frameBeforeShortLast(unsigned frames, bool last) const;
+    bool lastFrameSized(unsigned frames, bool last, const FrameCutter& cutter) const;
+    bool splitBeforeLastFrame(unsigned frames, bool last, unsigned attempt, BlockPlan& plan) const;
     int emitFrames(unsigned frames);
     Parser chunkParser() const;
     void measureSegments(std::uint32_t start, const Item* items, unsigned count, Segments& seg);
@@ -168,6 +171,7 @@ private:
     bool sawShortFrame_ = false;
     bool streamEnded_ = false; // end_ is the stream's end
     bool headerWritten_ = false;
+    std::uint64_t streamOut_ = 0; // bytes of the stream handed to the sink
     // Ends of the pending frames in the stream; past the chunk being encoded,
     // the look-ahead's end or a mark that no position reaches.
     std::uint32_t frameEnds_[kMaxHeldFrames] = {};

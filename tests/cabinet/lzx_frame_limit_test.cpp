@@ -1,5 +1,7 @@
-// A frame whose bits outgrow what decoders buffer is written again, one block
-// per frame. Real data rarely gets there, so the test lowers the limit.
+// How the encoder cuts frames for decoders: a frame whose bits outgrow what they
+// buffer is written again, one block per frame (real data rarely gets there, so
+// the test lowers the limit), and the frame before a short last one never ends
+// where libmspack cannot size the last.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -113,6 +115,62 @@ TEST(LzxFrameLimit, OversizedFramesAreRedoneAndStillDecode) {
             .write(reinterpret_cast<const char*>(cab.data()), std::streamsize(cab.size()));
         EXPECT_EQ(kp::test::checkWithAllDecoders(dir / "limit.cab", {{"f", input}}), "")
             << "window " << window;
+        fs::remove_all(dir);
+    }
+}
+
+// libmspack sizes a frame before decoding it, and learns the stream's length only
+// once it reads the last data block, 4096 bytes at a time. A first frame of 4080
+// bytes, then random frames stored after a 16-byte block header, put the end of
+// the frame before the short last one exactly on the end of one of those reads:
+// with nothing of the last block read, it took the last frame for a full one and
+// failed (MSPACK_ERR_DECRUNCH; cabextract: "error in CAB data format"). The frame
+// before the last is once in the last chunk the encoder writes and once in the
+// chunk before it.
+TEST(LzxLastFrame, FrameBeforeAShortLastFrameNeverEndsOnALibmspackRead) {
+    auto noise = kp::test::randomBytes(5 * kFrameSize, 21);
+    auto encode = [&](std::size_t prefix, unsigned fullFrames, Frames& frames) {
+        std::vector<std::uint8_t> input(kFrameSize, 0);
+        std::copy(noise.begin(), noise.begin() + std::ptrdiff_t(prefix), input.begin());
+        input.insert(input.end(), noise.begin() + kFrameSize,
+                     noise.begin() + kFrameSize * fullFrames + 20000);
+        lzx::Encoder* e = lzx::Encoder::create(15, Allocator{plainAlloc, plainFree, nullptr},
+                                               BlockSink{keep, &frames}, lzx::Tuning{});
+        EXPECT_NE(e, nullptr);
+        for (std::size_t at = 0; e && at < input.size(); at += kFrameSize) {
+            auto n = std::uint32_t(std::min<std::size_t>(kFrameSize, input.size() - at));
+            EXPECT_EQ(e->frame(input.data() + at, n), codecOk);
+        }
+        EXPECT_EQ(e ? e->finish() : codecFailed, codecOk);
+        lzx::Encoder::destroy(e);
+        return input;
+    };
+    for (unsigned fullFrames : {3u, 4u}) {
+        // The random prefix whose frame comes out at 4080 bytes, whatever the
+        // encoder's tuning: then every stored frame after it ends on a read.
+        std::size_t prefix = 3600;
+        Frames frames;
+        std::vector<std::uint8_t> input;
+        for (; prefix < 4400; ++prefix) {
+            frames = {};
+            input = encode(prefix, fullFrames, frames);
+            if (frames.data.size() == fullFrames + 1 && frames.data[0].size() == 4080u) {
+                break;
+            }
+        }
+        ASSERT_LT(prefix, 4400u) << "no prefix sets the trap any more";
+        for (unsigned f = 1; f + 1 < fullFrames; ++f) {
+            ASSERT_GE(frames.data[f].size(), kFrameSize) << "frame " << f << " is not stored";
+        }
+
+        fs::path dir = fs::temp_directory_path() / ("kp-lzx-last-" + std::to_string(::getpid()) +
+                                                    "-" + std::to_string(fullFrames));
+        fs::create_directories(dir);
+        auto cab = cabinetOf(frames, 15, std::uint32_t(input.size()));
+        std::ofstream(dir / "last.cab", std::ios::binary)
+            .write(reinterpret_cast<const char*>(cab.data()), std::streamsize(cab.size()));
+        EXPECT_EQ(kp::test::checkWithAllDecoders(dir / "last.cab", {{"f", input}}), "")
+            << fullFrames << " full frames, prefix " << prefix;
         fs::remove_all(dir);
     }
 }
