@@ -51,8 +51,7 @@ std::uint32_t lzxDueWith(std::uint32_t block) {
 
 } // namespace
 
-const CodecOps lzxCodec = {"LZX",      lzxCreate,     lzxFrame,  lzxFinish,
-                           lzxDestroy, lzxUseThreads, lzxSettle, lzxDueWith,
-                           lzx::kMaxHeldFrames};
+const CodecOps lzxCodec = {"LZX",         lzxCreate, lzxFrame,   lzxFinish,          lzxDestroy,
+                           lzxUseThreads, lzxSettle, lzxDueWith, lzx::kMaxHeldFrames};
 
 } // namespace kp::cab

@@ -124,10 +124,21 @@ void Encoder::destroy(Encoder* e) {
         e->searcher_->~SearchThread();
         memory.free(memory.opaque, e->searcher_);
     }
-    void* blocks[] = {e->data_,    e->finderMemory_,  e->caches_[0].first, e->caches_[0].matches,
-                      e->caches_[1].first, e->caches_[1].matches, e->nodes_, e->items_,
-                      e->cumulative_, e->symbols_, e->codes_, e->model_, e->history_,
-                      e->savedHistory_, e->out_};
+    void* blocks[] = {e->data_,
+                      e->finderMemory_,
+                      e->caches_[0].first,
+                      e->caches_[0].matches,
+                      e->caches_[1].first,
+                      e->caches_[1].matches,
+                      e->nodes_,
+                      e->items_,
+                      e->cumulative_,
+                      e->symbols_,
+                      e->codes_,
+                      e->model_,
+                      e->history_,
+                      e->savedHistory_,
+                      e->out_};
     for (void* b : blocks) {
         if (b) {
             memory.free(memory.opaque, b);
@@ -236,7 +247,9 @@ Encoder::ChunkCache& Encoder::cacheFor(std::uint32_t chunkStart) {
 // longest match ahead, so a position that has that much after it gets the matches
 // it would get with the whole stream in; short of that, only at the stream's end.
 std::uint32_t Encoder::searchableEnd(const ChunkCache& cc) const {
-    std::uint32_t until = streamEnded_ ? end_ : end_ - streamStart_ >= kMaxMatch ? end_ - kMaxMatch : 0;
+    std::uint32_t until = streamEnded_                       ? end_
+                          : end_ - streamStart_ >= kMaxMatch ? end_ - kMaxMatch
+                                                             : 0;
     return until < cc.stop ? until : cc.stop;
 }
 

@@ -152,8 +152,8 @@ const Scenario kScenarios[] = {
          // are listed must still see the cabinet's room as it stood when it fell due.
          const std::string longName(150, 'n');
          for (std::uint32_t i = 0; i < 80; ++i) {
-             addOrFail(c, h, "t\\" + longName + std::to_string(i), mixed(2000 + i * 97, 400 + i),
-                       m, e);
+             addOrFail(c, h, "t\\" + longName + std::to_string(i), mixed(2000 + i * 97, 400 + i), m,
+                       e);
          }
      }},
 };
