@@ -233,7 +233,7 @@ int Encoder::finish() {
 
 // The cache that holds, or is to hold, the matches of the chunk starting at chunkStart.
 Encoder::ChunkCache& Encoder::cacheFor(std::uint32_t chunkStart) {
-    ChunkCache& cc = caches_[(chunkStart - streamStart_) / kChunkBytes % cacheCount_];
+    ChunkCache& cc = caches_[cacheIndex(chunkStart)];
     if (!cc.open || cc.start != chunkStart) {
         cc.start = cc.pos = cc.skipUntil = chunkStart;
         cc.stop = chunkStart + kChunkBytes;
@@ -328,7 +328,7 @@ void Encoder::completeMatches() {
     // The search thread moves on to the next chunk only once this one is searched
     // whole: then it keeps to that chunk's cache and to the finder, and this thread
     // may parse meanwhile.
-    ChunkCache& current = caches_[(chunkStart_ - streamStart_) / kChunkBytes % cacheCount_];
+    ChunkCache& current = caches_[cacheIndex(chunkStart_)];
     if (searcher_ && searcher_->busy() && job_.cache != &current) {
         return;
     }
@@ -378,7 +378,7 @@ unsigned Encoder::segmentAt(std::uint32_t pos) const {
 
 // Parses within the chunk whose matches completeMatches() has cached.
 Parser Encoder::chunkParser() const {
-    const ChunkCache& cc = caches_[(chunkStart_ - streamStart_) / kChunkBytes % cacheCount_];
+    const ChunkCache& cc = caches_[cacheIndex(chunkStart_)];
     return {data_,
             base_,
             streamStart_,
@@ -550,7 +550,7 @@ int Encoder::emitFrames(unsigned frames) {
     for (unsigned f = 0; f < pendingFrames_; ++f) {
         frameEnds_[f] = frameEnds_[frames + f];
     }
-    caches_[(start - streamStart_) / kChunkBytes % cacheCount_].open = false;
+    caches_[cacheIndex(start)].open = false;
     chunkStart_ = chunkEnd_;
     std::uint32_t from = 0;
     std::uint32_t frameStart = start - streamStart_;

@@ -128,6 +128,10 @@ private:
     static void runSearchJob(void* job);
 
     void ingest(const std::uint8_t* data, std::uint32_t size);
+    // Chunks take the caches in turn, counted from the stream's start.
+    unsigned cacheIndex(std::uint32_t chunkStart) const {
+        return (chunkStart - streamStart_) / kChunkBytes % cacheCount_;
+    }
     ChunkCache& cacheFor(std::uint32_t chunkStart);
     std::uint32_t searchableEnd(const ChunkCache& cache) const;
     void search(ChunkCache& cache, std::uint32_t until, const Span& span);
