@@ -57,6 +57,10 @@ struct CodecOps {
     std::uint32_t (*dueWith)(std::uint32_t block);
     // The most frames such a codec holds back.
     unsigned maxHeldFrames;
+
+    // For codecs with a choice of effort; null in the others, which are the same at
+    // every level. Before the first frame: work at `effort`, 1 to KPFCI_MAX_EFFORT.
+    int (*setEffort)(void* state, unsigned effort);
 };
 
 extern const CodecOps storeCodec;

@@ -416,6 +416,15 @@ BOOL DIAMONDAPI KPFCISetThreadCount(HFCI hfci, UINT threads) {
     return TRUE;
 }
 
+BOOL DIAMONDAPI KPFCISetEffort(HFCI hfci, UINT effort) {
+    Context* c = contextOf(hfci);
+    if (!c || effort == 0 || effort > KPFCI_MAX_EFFORT) {
+        return FALSE;
+    }
+    c->effort = effort;
+    return TRUE;
+}
+
 BOOL DIAMONDAPI FCIDestroy(HFCI hfci) {
     Context* c = contextOf(hfci);
     if (!c) {

@@ -74,6 +74,8 @@ struct Context {
     bool folderMustClose = false;
     bool abortRequested = false; // a statusFile report answered -1 during this call
 
+    unsigned effort = 1; // KPFCISetEffort
+
     // --- compression on worker threads
     unsigned threads = 1;        // 1: every frame is compressed on the caller's thread
     MszipPool* pool = nullptr;   // built for the first folder that uses it

@@ -246,6 +246,11 @@ bool openFolder(Context& c, TCOMP typeCompress, const CodecOps* codec, unsigned 
         c.codecState = nullptr;
         return c.fail(rc == codecNoMemory ? FCIERR_ALLOC_FAIL : FCIERR_MCI_FAIL);
     }
+    if (c.effort != 1 && codec->setEffort && codec->setEffort(c.codecState, c.effort) != codecOk) {
+        codec->destroy(c.codecState);
+        c.codecState = nullptr;
+        return c.fail(FCIERR_MCI_FAIL);
+    }
     c.codec = codec;
     // A codec that cannot have its threads writes the same bytes on this one.
     c.deferring = c.threads >= 2 && codec->useThreads &&

@@ -1,6 +1,7 @@
 // LZX: our own encoder under cabinet/lzx, behind the common codec interface.
 #include "cab_format.h"
 #include "codec.h"
+#include "fci.h"
 #include "lzx/encoder.h"
 
 namespace kp::cab {
@@ -41,6 +42,13 @@ int lzxUseThreads(void* state, unsigned threads) {
     return static_cast<lzx::Encoder*>(state)->useSearchThread() ? codecOk : codecNoMemory;
 }
 
+int lzxSetEffort(void* state, unsigned effort) {
+    return static_cast<lzx::Encoder*>(state)->setTuning(lzx::tuningForEffort(effort)) ? codecOk
+                                                                                      : codecFailed;
+}
+static_assert(lzx::tuningForEffort(KPFCI_MAX_EFFORT).valid(),
+              "the highest effort is a tuning the encoder takes");
+
 int lzxSettle(void* state) {
     return static_cast<lzx::Encoder*>(state)->settle();
 }
@@ -51,7 +59,7 @@ std::uint32_t lzxDueWith(std::uint32_t block) {
 
 } // namespace
 
-const CodecOps lzxCodec = {"LZX",         lzxCreate, lzxFrame,   lzxFinish,          lzxDestroy,
-                           lzxUseThreads, lzxSettle, lzxDueWith, lzx::kMaxHeldFrames};
+const CodecOps lzxCodec = {"LZX",         lzxCreate, lzxFrame,   lzxFinish,           lzxDestroy,
+                           lzxUseThreads, lzxSettle, lzxDueWith, lzx::kMaxHeldFrames, lzxSetEffort};
 
 } // namespace kp::cab

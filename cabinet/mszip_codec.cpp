@@ -137,7 +137,7 @@ int mszipEncodeFrame(z_stream& zs, const std::uint8_t* history, std::uint32_t hi
 }
 
 // MSZIP blocks go to MszipPool instead: each depends on its input alone.
-const CodecOps mszipCodec = {"MSZIP", mszipCreate, mszipFrame, mszipFinish, mszipDestroy, nullptr,
-                             nullptr, nullptr,     0};
+const CodecOps mszipCodec = {"MSZIP", mszipCreate, mszipFrame, mszipFinish, mszipDestroy,
+                             nullptr, nullptr,     nullptr,    0,           nullptr};
 
 } // namespace kp::cab

@@ -38,7 +38,7 @@ void storeDestroy(void* state) {
 
 } // namespace
 
-const CodecOps storeCodec = {"none",  storeCreate, storeFrame, storeFinish, storeDestroy, nullptr,
-                             nullptr, nullptr,     0};
+const CodecOps storeCodec = {"none",  storeCreate, storeFrame, storeFinish, storeDestroy,
+                             nullptr, nullptr,     nullptr,    0,           nullptr};
 
 } // namespace kp::cab

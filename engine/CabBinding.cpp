@@ -75,6 +75,8 @@ static_assert(ctNone == tcompTYPE_NONE && ctMsZip == tcompTYPE_MSZIP &&
               ctQuantum == tcompTYPE_QUANTUM && ctLzx == tcompTYPE_LZX);
 static_assert(kMinLzxWindow == tcompLZX_WINDOW_LO >> tcompSHIFT_LZX_WINDOW &&
               kMaxLzxWindow == tcompLZX_WINDOW_HI >> tcompSHIFT_LZX_WINDOW);
+static_assert(kMinEffort == 1 && kMaxEffort == KPFCI_MAX_EFFORT,
+              "the engine's effort levels are the service's");
 
 TCOMP CabCompressionType(TCompressionType CompType, std::int32_t LzxWindow) {
     if (CompType == ctLzx) {
@@ -128,6 +130,11 @@ std::unique_ptr<CabContext> CabCreate(const std::string& CabFile, const std::str
 
 void CabSetThreads(CabContext& Context, int Threads) {
     KPFCISetThreadCount(Context.Handle, static_cast<UINT>(Threads < 1 ? 1 : Threads));
+}
+
+void CabSetEffort(CabContext& Context, int Effort) {
+    int level = Effort < kMinEffort ? kMinEffort : Effort > kMaxEffort ? kMaxEffort : Effort;
+    KPFCISetEffort(Context.Handle, static_cast<UINT>(level));
 }
 
 bool CabAddFile(CabContext& Context, const std::string& SourcePath, const std::string& StoredName,

@@ -93,6 +93,9 @@ std::unique_ptr<CabContext> CabCreate(const std::string& CabFile, const std::str
 // Worker threads for the context's compression (1: all on the calling thread); the
 // cabinets are the same for every count. Counts below 1 are taken as 1.
 void CabSetThreads(CabContext& Context, int Threads);
+// The context's LZX effort, kMinEffort to kMaxEffort (CompressionType.h); levels
+// outside are taken as the nearest.
+void CabSetEffort(CabContext& Context, int Effort);
 bool CabAddFile(CabContext& Context, const std::string& SourcePath, const std::string& StoredName,
                 bool Execute, TCompressionType CompType, std::int32_t LzxWindow);
 // On success every cabinet the context has written so far has its final name (a

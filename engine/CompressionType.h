@@ -12,4 +12,9 @@ constexpr bool LzxWindowValid(long long Bits) {
     return Bits >= kMinLzxWindow && Bits <= kMaxLzxWindow;
 }
 
+// How hard LZX works: 1 is the default; each level above it searches further and
+// parses more times for a smaller cabinet, in more time. MSZIP is the same at all.
+inline constexpr int kMinEffort = 1;
+inline constexpr int kMaxEffort = 3;
+
 } // namespace kp

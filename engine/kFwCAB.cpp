@@ -150,6 +150,7 @@ bool tkFwCAB::CreateContext() {
             Context->Comp.ReplaceExisting = FReplace;
             Context->Comp.WritingProc = RelayWriting;
             CabSetThreads(*Context, FThreads);
+            CabSetEffort(*Context, FEffort);
         } else {
             ERF error = CabLastError();
             FireError(kErrCreate, error.erfType, CabErrorText(error), Action);

@@ -122,6 +122,10 @@ public:
     // the same for every count.
     int Threads() const { return FThreads; }
     void setThreads(int value) { FThreads = value; }
+    // LZX effort, kMinEffort (the default) to kMaxEffort: higher writes smaller
+    // cabinets in more time.
+    int Effort() const { return FEffort; }
+    void setEffort(int value) { FEffort = value; }
     std::int32_t DiskSize() const { return FDiskSize; }
     void setDiskSize(std::int32_t value) { FDiskSize = value; }
     std::int32_t Reserved() const { return FReserved; }
@@ -224,6 +228,7 @@ private:
     std::int32_t FFolderSize = kDefaultFolderSize;
     std::int32_t FDiskSize = kDefaultDiskSize;
     int FThreads = 1;
+    int FEffort = kMinEffort;
     std::int32_t FReserved = 0;
     TCompressionType FCompType = ctMsZip;
     std::int32_t FCompFactor = 3;

@@ -114,6 +114,15 @@ bool Encoder::useSearchThread() {
     return true;
 }
 
+bool Encoder::setTuning(const Tuning& tuning) {
+    if (end_ != streamStart_ || !tuning.valid()) {
+        return false;
+    }
+    tuning_ = tuning;
+    startStream();
+    return true;
+}
+
 void Encoder::destroy(Encoder* e) {
     if (!e) {
         return;

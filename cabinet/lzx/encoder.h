@@ -90,6 +90,23 @@ struct Tuning {
     }
 };
 
+// What each effort level (1 to KPFCI_MAX_EFFORT in fci.h) asks of the encoder:
+// above the default, a deeper search, matches followed further, and more passes.
+constexpr Tuning tuningForEffort(unsigned effort) {
+    Tuning t;
+    if (effort >= 2) {
+        t.searchDepth *= 2;
+        t.niceLength = t.niceLength * 2 < kMaxNiceLength ? t.niceLength * 2 : kMaxNiceLength;
+        t.passes = 2;
+    }
+    if (effort >= 3) {
+        t.searchDepth *= 2;
+        t.niceLength = kMaxNiceLength;
+        t.passes = 3;
+    }
+    return t;
+}
+
 class Encoder {
 public:
     // All memory comes from the allocator; create() returns null when it runs
@@ -101,6 +118,9 @@ public:
     // Before the first frame: search on a second thread from now on. False, with
     // the encoder unchanged, when the memory or the thread cannot be had.
     bool useSearchThread();
+    // Before the first frame: work with this tuning from now on. False, with the
+    // encoder unchanged, when frames have come or the tuning is not valid().
+    bool setTuning(const Tuning& tuning);
 
     int frame(const std::uint8_t* data, std::uint32_t size);
     // Hands out every piece that one thread would have handed out by now.

@@ -198,6 +198,20 @@ TEST(ThreadCount, ZeroIsRefusedAndANullContextToo) {
     EXPECT_TRUE(FCIDestroy(h));
 }
 
+TEST(Effort, LevelsOutOfRangeAndANullContextAreRefused) {
+    EXPECT_FALSE(KPFCISetEffort(nullptr, 1));
+    FciClient client{scratchFor("effort-range")};
+    CCAB ccab = client.cabinet("e.cab");
+    HFCI h = client.create(ccab);
+    ASSERT_NE(h, nullptr);
+    EXPECT_FALSE(KPFCISetEffort(h, 0));
+    EXPECT_FALSE(KPFCISetEffort(h, KPFCI_MAX_EFFORT + 1));
+    for (UINT effort = 1; effort <= KPFCI_MAX_EFFORT; ++effort) {
+        EXPECT_TRUE(KPFCISetEffort(h, effort));
+    }
+    EXPECT_TRUE(FCIDestroy(h));
+}
+
 // An abort answered while workers hold frames: the call fails with it, no status
 // report follows the one that answered it, and destroying the context leaves nothing.
 // An LZX folder reports a chunk's four blocks together: an abort answered at the

@@ -221,6 +221,7 @@ TEST_F(KcabRunTest, HelpDocumentsEveryOption) {
                                "-f,", "-q,", "--verify", "-j,", "--threads", "Exit status"}) {
         EXPECT_NE(result.out.find(option), std::string::npos) << option;
     }
+    EXPECT_NE(result.out.find("-e, --effort"), std::string::npos);
 }
 
 // The version is the project's, set once in CMake; it needs no cabinet or PATH, but a
@@ -280,6 +281,43 @@ TEST_F(KcabRunTest, EveryThreadCountWritesTheSameCabinet) {
         EXPECT_NE(result.err.find("wants 1 to 64 threads"), std::string::npos) << result.err;
     }
     EXPECT_EQ(run({"-j4", "-q", "-r", "-o", out, tree}).exitCode, 0);
+}
+
+// Effort buys LZX a smaller cabinet that still gives back every file; MSZIP has
+// no choice to make, so its bytes are the same at every level.
+TEST_F(KcabRunTest, HigherEffortWritesSmallerLzxAndTheSameMszip) {
+    // Real text and code, where a deeper search finds what a quick one misses.
+    std::string text;
+    for (const char* licence :
+         {"/usr/share/common-licenses/GPL-3", "/usr/share/common-licenses/LGPL-2.1",
+          "/usr/share/common-licenses/Apache-2.0"}) {
+        text += readFileBytes(licence);
+    }
+    ASSERT_GT(text.size(), 50000u);
+    scratch.write("tree/bin/licences.txt", text);
+    scratch.write("tree/bin/shell", readFileBytes("/bin/sh"));
+    ::setenv("SOURCE_DATE_EPOCH", "1700000000", 1);
+    std::map<std::string, std::uintmax_t> sizes;
+    std::map<std::string, std::string> bytes;
+    for (const char* effort : {"1", "3"}) {
+        for (const char* method : {"lzx:21", "mszip"}) {
+            std::string key = std::string(method) + "@" + effort;
+            std::string name = scratch.path("e" + std::string(effort) + method[0] + ".cab");
+            KcabResult result = run({"-r", "-q", "-e", effort, "-m", method, "-o", name, tree});
+            ASSERT_EQ(result.exitCode, 0) << key << ": " << result.err;
+            sizes[key] = std::filesystem::file_size(name);
+            bytes[key] = readFileBytes(name);
+            expectTreeExtracted(name);
+        }
+    }
+    ::unsetenv("SOURCE_DATE_EPOCH");
+    EXPECT_LT(sizes["lzx:21@3"], sizes["lzx:21@1"]);
+    EXPECT_TRUE(bytes["mszip@3"] == bytes["mszip@1"]);
+    for (const char* bad : {"0", "4", "x", ""}) {
+        KcabResult result = run({"--effort", bad, "-o", out, tree});
+        EXPECT_EQ(result.exitCode, 2) << bad;
+        EXPECT_NE(result.err.find("wants 1 to 3"), std::string::npos) << result.err;
+    }
 }
 
 TEST_F(KcabRunTest, StoredPathsFollowThePathsOption) {

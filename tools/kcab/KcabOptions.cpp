@@ -43,6 +43,9 @@ Options:
                           kcab may run on. The cabinets are byte for byte the
                           same for every N; MSZIP blocks are compressed in
                           parallel, and LZX searches ahead on a second thread
+  -e, --effort N          how hard LZX works, 1 to 3; default 1. Higher levels
+                          write smaller cabinets in several times the time;
+                          MSZIP is the same at every level
   -q, --quiet             no progress and no summary; errors are still shown
   -h, --help              show this text
       --version           show kcab's version
@@ -206,7 +209,7 @@ bool applySwitch(const std::string& name, KcabOptions& options) {
 bool takesValue(const std::string& name) {
     return name == "-o" || name == "--output" || name == "-m" || name == "--method" ||
            name == "--folder-size" || name == "--cabinet-size" || name == "--paths" ||
-           name == "-j" || name == "--threads";
+           name == "-j" || name == "--threads" || name == "-e" || name == "--effort";
 }
 
 // An option that takes a value; `name` is one that takesValue() accepts.
@@ -238,6 +241,16 @@ bool applyValue(const std::string& name, const std::string& value, KcabOptions& 
             return false;
         }
         options.threads = n;
+    } else if (name == "-e" || name == "--effort") {
+        int n = 0;
+        auto [end, ec] = std::from_chars(value.data(), value.data() + value.size(), n);
+        if (ec != std::errc() || end != value.data() + value.size() || n < kMinEffort ||
+            n > kMaxEffort) {
+            error = name + " wants " + std::to_string(kMinEffort) + " to " +
+                    std::to_string(kMaxEffort) + ", not '" + value + "'";
+            return false;
+        }
+        options.effort = n;
     } else if (name == "--paths") {
         if (!parseStoredPaths(value, options)) {
             error = "--paths wants none, full or relative, not '" + value + "'";

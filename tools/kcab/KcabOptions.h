@@ -38,6 +38,7 @@ struct KcabOptions {
     bool cabinetIsStep = false;
     // Compression threads; 0 until -j is given, meaning the cores kcab may run on.
     unsigned threads = 0;
+    int effort = kMinEffort;
 };
 
 // The cores this process may run on (its affinity mask), at least 1.

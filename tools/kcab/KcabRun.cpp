@@ -86,6 +86,7 @@ public:
         cab.setCompFactor(options.lzxWindow - 14);
         cab.setFolderSize(options.folderSize);
         cab.setThreads(int(options.threads ? options.threads : availableCores()));
+        cab.setEffort(options.effort);
         cab.setDiskSize(options.cabinetSize);
         cab.setStorePath(options.storedPaths != StoredPaths::None);
         cab.setPartialPath(options.storedPaths == StoredPaths::Relative);
