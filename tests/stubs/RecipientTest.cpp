@@ -22,9 +22,14 @@ namespace {
 
 class RecipientTest : public ::testing::Test {
 protected:
-    static void SetUpTestSuite() { prepareWinePrefix(WINE_DESKTOP_PREFIX); }
+    static void SetUpTestSuite() { prefixProblem() = prepareWinePrefix(WINE_DESKTOP_PREFIX); }
+    static std::string& prefixProblem() {
+        static std::string problem;
+        return problem;
+    }
 
     void SetUp() override {
+        ASSERT_EQ(prefixProblem(), "");
         for (const char* tool : {"Xvfb", "openbox", "xdotool"}) {
             if (runCommand(std::string("command -v ") + tool).exitCode != 0) {
                 GTEST_SKIP() << tool << " is not installed (scripts/deps installs it)";

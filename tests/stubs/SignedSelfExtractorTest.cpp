@@ -40,6 +40,10 @@ CertificateTable certificateTable(const std::string& image) {
 class SignedSelfExtractorTest : public WineTest {
 protected:
     void SetUp() override {
+        WineTest::SetUp();
+        if (HasFatalFailure()) {
+            return;
+        }
         CommandRun made = runCommand(std::string(OPENSSL_PATH) +
                                      " req -x509 -newkey rsa:2048 -nodes -days 2"
                                      " -subj '/CN=Korvath Pellix test' -keyout " +

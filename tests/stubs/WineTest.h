@@ -53,12 +53,19 @@ inline std::string wineEnvironmentFor(const std::string& prefix) {
 }
 
 // Makes the Wine prefix `prefix` once: the first test that needs it does, under a
-// lock, since ctest runs tests side by side.
-inline void prepareWinePrefix(const std::string& prefix) {
+// lock, since ctest runs tests side by side. Returns why there is none, or "".
+//
+// The caller fails each test with that, in SetUp: a failure in SetUpTestSuite
+// makes GoogleTest skip the suite's tests, and ctest counts a skip as no failure,
+// so a machine where Wine cannot start would pass without running any of them.
+inline std::string prepareWinePrefix(const std::string& prefix) {
     std::filesystem::create_directories(std::filesystem::path(prefix).parent_path());
     int lock = ::open((prefix + ".lock").c_str(), O_CREAT | O_RDWR | O_CLOEXEC, 0644);
-    ASSERT_GE(lock, 0);
+    if (lock < 0) {
+        return "cannot open the lock beside " + prefix;
+    }
     ::flock(lock, LOCK_EX);
+    std::string problem;
     std::string ready = prefix + "/.kp-ready";
     if (!std::filesystem::exists(ready)) {
         std::filesystem::remove_all(prefix);
@@ -67,11 +74,14 @@ inline void prepareWinePrefix(const std::string& prefix) {
         if (std::filesystem::exists(prefix + "/system.reg")) {
             std::ofstream(ready) << "ok\n";
         } else {
-            ADD_FAILURE() << "no Wine prefix made:\n" << boot.output;
+            problem = "no Wine prefix made (scripts/deps sets up Wine, and 32-bit programs "
+                      "where the kernel refuses them):\n" +
+                      boot.output;
         }
     }
     ::flock(lock, LOCK_UN);
     ::close(lock);
+    return problem;
 }
 
 // One Wine prefix under the build folder for every test. No display: the unattended
@@ -80,7 +90,12 @@ class WineTest : public ::testing::Test {
 protected:
     static std::string wineEnvironment() { return wineEnvironmentFor(WINE_PREFIX); }
 
-    static void SetUpTestSuite() { prepareWinePrefix(WINE_PREFIX); }
+    static void SetUpTestSuite() { prefixProblem() = prepareWinePrefix(WINE_PREFIX); }
+    static std::string& prefixProblem() {
+        static std::string problem;
+        return problem;
+    }
+    void SetUp() override { ASSERT_EQ(prefixProblem(), ""); }
 
     // `switches` go before /T, e.g. "/K ".
     CommandRun runUnattended(const std::string& exe, const std::string& destination,
