@@ -96,9 +96,11 @@ protected:
 
     CommandRun finish() { return running.get(); }
 
-    // The first visible window titled `title`, or "" after `seconds`.
+    // The first visible window titled `title`, or "" after `seconds` (longer where
+    // Wine runs emulated).
     std::string waitForWindow(const std::string& title, int seconds = 30) {
-        auto end = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+        auto end =
+            std::chrono::steady_clock::now() + std::chrono::seconds(seconds * wineSlowness());
         do {
             CommandRun found = runCommand(environment() + "xdotool search --onlyvisible --name " +
                                           shellQuoted("^" + title + "$"));

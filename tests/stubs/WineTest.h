@@ -46,6 +46,15 @@ inline std::string windowsPath(const std::string& unixPath) {
     return path;
 }
 
+// How many times longer Wine takes here than on a machine that runs 32-bit programs
+// itself: where the kernel refuses them, scripts/deps has them run through qemu's
+// i386 emulator, and a window takes seconds, not a fraction of one, to come up.
+inline int wineSlowness() {
+    std::ifstream emulator("/proc/sys/fs/binfmt_misc/qemu-i386");
+    std::string state;
+    return std::getline(emulator, state) && state == "enabled" ? 8 : 1;
+}
+
 // The environment for Wine in `prefix`, with no display.
 inline std::string wineEnvironmentFor(const std::string& prefix) {
     return "env -u DISPLAY -u WAYLAND_DISPLAY WINEPREFIX=" + prefix +
