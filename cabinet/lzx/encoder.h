@@ -78,8 +78,8 @@ static_assert((std::uint64_t(1) << kMaxWindowBits) + kMaxStreamBytes + kLookahea
               "every position of the longest stream fits 32 bits");
 
 struct Tuning {
-    unsigned searchDepth = 20; // 1 to kMaxSearchDepth
-    unsigned niceLength = 48;  // kMinNiceLength to kMaxNiceLength
+    unsigned searchDepth = 24; // 1 to kMaxSearchDepth
+    unsigned niceLength = 96;  // kMinNiceLength to kMaxNiceLength
     unsigned passes = 1;       // parses per block after the chunk's first, 1 to kMaxPasses
     // A frame's compressed size that decoders' input buffers still take.
     std::uint32_t frameLimit = kMaxBlockData;
