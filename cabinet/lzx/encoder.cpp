@@ -615,7 +615,16 @@ void Encoder::encodeCompressed(BitWriter& out, FrameCutter& cutter, std::uint32_
     }
     Codes& codes = *codes_;
     codes.build(symbols, numMain_);
-    model_->fromLengths(codes.mainLengths, codes.lengthLengths, codes.alignedLengths, false);
+    // Where the plan's offsets already favour some low bits, the parse prices them
+    // as an aligned block would code them.
+    std::uint64_t lowVerbatim = 0;
+    std::uint64_t lowAligned = kAlignedTreeBits;
+    for (unsigned s = 0; s < kNumAlignedSymbols; ++s) {
+        lowVerbatim += 3 * std::uint64_t(symbols.aligned[s]);
+        lowAligned += std::uint64_t(symbols.aligned[s]) * codes.alignedLengths[s];
+    }
+    model_->fromLengths(codes.mainLengths, codes.lengthLengths, codes.alignedLengths,
+                        lowAligned < lowVerbatim);
 
     Repeats reps{};
     unsigned count = 0;
