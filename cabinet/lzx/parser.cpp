@@ -12,7 +12,7 @@ namespace {
 constexpr std::uint32_t kInfinity = 0xFFFFFFFFu;
 
 // Prices of symbols the current codes leave out.
-constexpr std::uint32_t kUnusedMain = 13;
+constexpr std::uint32_t kUnusedMain = 11;
 constexpr std::uint32_t kUnusedLength = 9;
 
 void relax(ParseNode& to, std::uint32_t cost, std::uint32_t length, std::uint32_t offset,
