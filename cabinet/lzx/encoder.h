@@ -78,7 +78,7 @@ static_assert((std::uint64_t(1) << kMaxWindowBits) + kMaxStreamBytes + kLookahea
               "every position of the longest stream fits 32 bits");
 
 struct Tuning {
-    unsigned searchDepth = 24; // 1 to kMaxSearchDepth
+    unsigned searchDepth = 32; // 1 to kMaxSearchDepth
     unsigned niceLength = 96;  // kMinNiceLength to kMaxNiceLength
     unsigned passes = 1;       // parses per block after the chunk's first, 1 to kMaxPasses
     // A frame's compressed size that decoders' input buffers still take.
