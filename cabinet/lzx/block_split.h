@@ -8,8 +8,8 @@
 
 namespace kp::cab::lzx {
 
-constexpr std::uint32_t kSegmentSize = 8192;
-constexpr unsigned kMaxSegments = 32;
+constexpr std::uint32_t kSegmentSize = 4096;
+constexpr unsigned kMaxSegments = 64;
 
 struct Segments {
     unsigned count;

@@ -418,10 +418,22 @@ void Encoder::planChunk(bool last, BlockPlan& plan) {
     std::uint32_t size = chunkEnd_ - start;
     Parser parser = chunkParser();
     Repeats reps = reps_;
+    unsigned count;
     if (!haveModel_) {
+        // The stream's first chunk has no codes before it, and prices guessed from its
+        // bytes alone put block ends in the wrong places: plan with the codes a first
+        // parse gives instead.
         model_->initial(data_ + (start - base_), size);
+        count = parser.parse(start, chunkEnd_, *model_, reps, items_);
+        Symbols& symbols = *symbols_;
+        symbols.clear();
+        symbols.add(items_, count, data_ + (start - base_));
+        codes_->build(symbols, numMain_);
+        model_->fromLengths(codes_->mainLengths, codes_->lengthLengths, codes_->alignedLengths,
+                            false);
+        reps = reps_;
     }
-    unsigned count = parser.parse(start, chunkEnd_, *model_, reps, items_);
+    count = parser.parse(start, chunkEnd_, *model_, reps, items_);
 
     Segments& seg = segments_;
     seg.count = (size + kSegmentSize - 1) / kSegmentSize;
@@ -612,7 +624,16 @@ void Encoder::encodeCompressed(BitWriter& out, FrameCutter& cutter, std::uint32_
     }
     Codes& codes = *codes_;
     codes.build(symbols, numMain_);
-    model_->fromLengths(codes.mainLengths, codes.lengthLengths, codes.alignedLengths, false);
+    // Where the plan's offsets already favour some low bits, the parse prices them
+    // as an aligned block would code them.
+    std::uint64_t lowVerbatim = 0;
+    std::uint64_t lowAligned = kAlignedTreeBits;
+    for (unsigned s = 0; s < kNumAlignedSymbols; ++s) {
+        lowVerbatim += 3 * std::uint64_t(symbols.aligned[s]);
+        lowAligned += std::uint64_t(symbols.aligned[s]) * codes.alignedLengths[s];
+    }
+    model_->fromLengths(codes.mainLengths, codes.lengthLengths, codes.alignedLengths,
+                        lowAligned < lowVerbatim);
 
     Repeats reps{};
     unsigned count = 0;

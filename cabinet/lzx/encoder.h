@@ -19,9 +19,9 @@
 //    fits in the bytes after it (or the stream has ended), so it may be searched
 //    early, on the search thread, with the same result.
 // 4. Plan (planChunk, block_split.cpp): one parse with the previous chunk's code
-//    lengths (or a first guess, for the stream's first chunk) gives the symbols of
-//    each 8 KB segment. planBlocks then decides where blocks end, a block being worth
-//    its trees only where the statistics change enough, and which whole-frame blocks
+//    lengths (for the stream's first chunk, with those of a parse at guessed prices)
+//    gives the symbols of each 4 KB segment. planBlocks then decides where blocks end, a block
+//    being worth its trees only where the statistics change enough, and which whole-frame blocks
 //    are better stored than compressed.
 // 5. Parse (encodeCompressed, parser.cpp): each compressed block is parsed again, as a
 //    shortest path priced first with codes built from the plan's counts for its
@@ -78,8 +78,8 @@ static_assert((std::uint64_t(1) << kMaxWindowBits) + kMaxStreamBytes + kLookahea
               "every position of the longest stream fits 32 bits");
 
 struct Tuning {
-    unsigned searchDepth = 20; // 1 to kMaxSearchDepth
-    unsigned niceLength = 48;  // kMinNiceLength to kMaxNiceLength
+    unsigned searchDepth = 32; // 1 to kMaxSearchDepth
+    unsigned niceLength = 96;  // kMinNiceLength to kMaxNiceLength
     unsigned passes = 1;       // parses per block after the chunk's first, 1 to kMaxPasses
     // A frame's compressed size that decoders' input buffers still take.
     std::uint32_t frameLimit = kMaxBlockData;

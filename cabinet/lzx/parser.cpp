@@ -12,7 +12,7 @@ namespace {
 constexpr std::uint32_t kInfinity = 0xFFFFFFFFu;
 
 // Prices of symbols the current codes leave out.
-constexpr std::uint32_t kUnusedMain = 13;
+constexpr std::uint32_t kUnusedMain = 11;
 constexpr std::uint32_t kUnusedLength = 9;
 
 void relax(ParseNode& to, std::uint32_t cost, std::uint32_t length, std::uint32_t offset,
@@ -21,8 +21,19 @@ void relax(ParseNode& to, std::uint32_t cost, std::uint32_t length, std::uint32_
         to.cost = cost;
         to.length = length;
         to.offset = offset;
+        to.lead = 0;
         to.reps = reps;
     }
+}
+
+// Bits of a match's main symbol and length footer, without its offset bits.
+std::uint32_t lengthCost(const CostModel& costs, unsigned slot, unsigned len) {
+    unsigned h = lengthHeader(len);
+    std::uint32_t cost = costs.main[kNumChars + slot * 8 + h];
+    if (h == kNumPrimaryLengths) {
+        cost += costs.length[len - kMinMatch - kNumPrimaryLengths];
+    }
+    return cost;
 }
 
 Repeats afterMatch(const Repeats& in, std::uint32_t formatted, std::uint32_t offset) {
@@ -173,19 +184,47 @@ Offers offersAt(const Parser& p, const Repeats& reps, std::uint32_t pos, unsigne
 void relaxLengths(ParseNode* from, const CostModel& costs, unsigned shortest, unsigned longest,
                   std::uint32_t priced, unsigned slot, std::uint32_t formatted,
                   const Repeats& next) {
-    const std::uint32_t* mainCost = costs.main + kNumChars + slot * 8;
     for (unsigned len = shortest; len <= longest; ++len) {
-        unsigned h = lengthHeader(len);
-        std::uint32_t cost = priced + mainCost[h];
-        if (h == kNumPrimaryLengths) {
-            cost += costs.length[len - kMinMatch - kNumPrimaryLengths];
-        }
-        relax(from[len], cost, len, formatted, next);
+        relax(from[len], priced + lengthCost(costs, slot, len), len, formatted, next);
+    }
+}
+
+// A match that stops one byte short of going on often goes on after that byte:
+// the match of `len` bytes from `pos` with `offset`, priced `priced` with its
+// offset bits, then one literal, then the same offset again, which the match has
+// made the first repeat and the literal leaves so.
+void relaxLiteralRepeat(const Parser& p, ParseNode* from, const CostModel& costs, std::uint32_t pos,
+                        std::uint32_t end, unsigned len, std::uint32_t priced, unsigned slot,
+                        std::uint32_t formatted, std::uint32_t offset, const Repeats& next) {
+    std::uint32_t after = pos + len + 1;
+    if (after + kMinMatch > end) {
+        return;
+    }
+    unsigned room = matchRoom(after - p.streamStart, end - after);
+    if (room < kMinMatch) {
+        return;
+    }
+    const std::uint8_t* cur = p.data + (after - p.base);
+    unsigned rep = commonLength(cur - offset, cur, 0, room);
+    if (rep < kMinMatch) {
+        return;
+    }
+    std::uint32_t cost =
+        priced + lengthCost(costs, slot, len) + costs.main[cur[-1]] + lengthCost(costs, 0, rep);
+    ParseNode& to = from[len + 1 + rep];
+    if (cost < to.cost) {
+        to.cost = cost;
+        to.length = rep;
+        to.offset = 0;
+        to.lead = len;
+        to.leadOffset = formatted;
+        to.reps = next;
     }
 }
 
 // The cached matches, each priced with the lengths the ones before it did not reach.
-void relaxMatches(ParseNode* from, const CostModel& costs, const Offers& o, unsigned maxLen) {
+void relaxMatches(const Parser& p, ParseNode* from, const CostModel& costs, const Offers& o,
+                  std::uint32_t pos, std::uint32_t end, unsigned maxLen) {
     const Repeats& reps = from->reps;
     unsigned done = 1;
     for (const Match* m = o.matches; m != o.matchesEnd && done < maxLen; ++m) {
@@ -198,8 +237,10 @@ void relaxMatches(ParseNode* from, const CostModel& costs, const Offers& o, unsi
         }
         std::uint32_t formatted = offset + 2;
         unsigned slot = slotOf(formatted);
-        relaxLengths(from, costs, done + 1, len, from->cost + costs.offsetCost(formatted, slot),
-                     slot, formatted, afterMatch(reps, formatted, offset));
+        std::uint32_t priced = from->cost + costs.offsetCost(formatted, slot);
+        Repeats next = afterMatch(reps, formatted, offset);
+        relaxLengths(from, costs, done + 1, len, priced, slot, formatted, next);
+        relaxLiteralRepeat(p, from, costs, pos, end, len, priced, slot, formatted, offset, next);
         done = len > done ? len : done;
     }
 }
@@ -219,26 +260,38 @@ std::uint32_t relaxFrom(const Parser& p, std::uint32_t k, std::uint32_t pos, std
         // Long matches are taken whole and the positions they cover skipped:
         // nothing the parser could find inside pays for the time.
         unsigned slot = slotOf(o.longestFormatted);
-        relaxLengths(from, costs, o.longest, o.longest,
-                     from->cost + costs.offsetCost(o.longestFormatted, slot), slot,
-                     o.longestFormatted,
-                     afterMatch(from->reps, o.longestFormatted, o.longestOffset));
+        std::uint32_t priced = from->cost + costs.offsetCost(o.longestFormatted, slot);
+        Repeats next = afterMatch(from->reps, o.longestFormatted, o.longestOffset);
+        relaxLengths(from, costs, o.longest, o.longest, priced, slot, o.longestFormatted, next);
+        relaxLiteralRepeat(p, from, costs, pos, end, o.longest, priced, slot, o.longestFormatted,
+                           o.longestOffset, next);
         return o.longest;
     }
     for (unsigned j = 0; j < kNumRepeats; ++j) {
         // Repeated offsets sit in slots 0..2, which carry no offset bits.
-        relaxLengths(from, costs, kMinMatch, o.repLen[j], from->cost, j, j,
-                     afterMatch(from->reps, j, 0));
+        Repeats next = afterMatch(from->reps, j, 0);
+        relaxLengths(from, costs, kMinMatch, o.repLen[j], from->cost, j, j, next);
+        if (o.repLen[j] >= kMinMatch) {
+            relaxLiteralRepeat(p, from, costs, pos, end, o.repLen[j], from->cost, j, j,
+                               from->reps.r[j], next);
+        }
     }
-    relaxMatches(from, costs, o, maxLen);
+    relaxMatches(p, from, costs, o, pos, end, maxLen);
     return 1;
 }
 
 // The items of the cheapest path to node n, first to last; returns how many.
 unsigned pathItems(const ParseNode* nodes, std::uint32_t n, Item* items) {
     unsigned count = 0;
-    for (std::uint32_t k = n; k > 0; k -= nodes[k].length) {
-        items[count++] = {nodes[k].offset, nodes[k].length};
+    for (std::uint32_t k = n; k > 0;) {
+        const ParseNode& node = nodes[k];
+        items[count++] = {node.offset, node.length};
+        k -= node.length;
+        if (node.lead) {
+            items[count++] = {0, 1};
+            items[count++] = {node.leadOffset, node.lead};
+            k -= node.lead + 1;
+        }
     }
     for (unsigned i = 0; i < count / 2; ++i) {
         Item t = items[i];

@@ -43,10 +43,15 @@ struct Symbols {
     void add(const Item* items, unsigned count, const std::uint8_t* data);
 };
 
+// The edge into a node is one item (length, offset), or, where lead is not zero, a
+// match of lead bytes at leadOffset, one literal, and then the item, a match
+// that repeats the lead's offset.
 struct ParseNode {
     std::uint32_t cost;
     std::uint32_t length;
     std::uint32_t offset;
+    std::uint32_t lead;
+    std::uint32_t leadOffset;
     Repeats reps;
 };
 
@@ -68,7 +73,8 @@ struct Parser {
 
     // Parses positions [start, end), which lie in one chunk; reps enter as the
     // block's initial repeated offsets and leave as its final ones. items needs
-    // end - start entries; returns how many it used.
+    // end - start entries; returns how many it used. The path's price in the
+    // model's bits is then nodes[end - start].cost.
     unsigned parse(std::uint32_t start, std::uint32_t end, const CostModel& costs, Repeats& reps,
                    Item* items) const;
 
