@@ -248,8 +248,9 @@ BOOL DIAMONDAPI KPFCISetThreadCount(HFCI hfci, UINT threads);
  *
  * KPFCISetEffort: how hard LZX folders are compressed, from 1 (the start, and what
  * kcab and the wizard use unless asked) to KPFCI_MAX_EFFORT: higher levels search
- * further and parse each block more times for a smaller cabinet, in more time. MSZIP and stored folders are the same at every level. Takes effect with
- * the next folder. FALSE for a null context or a level out of that range.
+ * further and parse each block more times for a smaller cabinet, in more time.
+ * MSZIP and stored folders are the same at every level. Takes effect with the next
+ * folder. FALSE for a null context or a level out of that range.
  */
 #define KPFCI_MAX_EFFORT 3
 BOOL DIAMONDAPI KPFCISetEffort(HFCI hfci, UINT effort);
