@@ -1,5 +1,6 @@
 // kcab end to end: in-process where a fault must be injected, as a process otherwise.
 #include "KcabRun.h"
+#include "CatchesSignal.h"
 #include "EngineFixture.h"
 #include "cab_format.h"
 #include "codec.h"
@@ -572,6 +573,18 @@ TEST_F(KcabRunTest, SignalAtARandomPointLeavesTheEarlierCabinetAndNothingOfTheRu
     for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE}) {
         pid_t child = startKcab({"-f", "-q", "-m", "mszip", "-o", out, big}, tmp);
         ASSERT_GT(child, 0);
+        // The delay counts from when kcab catches the signal; a slow start (a sanitizer's
+        // set-up, a loaded machine) would otherwise meet the default action.
+        int status = 0;
+        bool ended = false;
+        while (!catchesSignal(child, signal)) {
+            if (::waitpid(child, &status, WNOHANG) == child) {
+                ended = true;
+                break;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        ASSERT_FALSE(ended) << "kcab ended before it caught signal " << signal;
         int delay = std::uniform_int_distribution<int>(20, 400)(random);
         std::this_thread::sleep_for(std::chrono::milliseconds(delay));
         ::kill(child, signal);

@@ -1,6 +1,7 @@
 // kcab --sfx in-process: what goes into the self-extractor, and every way it can fail.
 // Running the result under Wine is the stubs' end-to-end test.
 #include "CabinetCheck.h"
+#include "CatchesSignal.h"
 #include "EngineFixture.h"
 #include "KcabRun.h"
 #include "platform/LastError.h"
@@ -343,19 +344,6 @@ TEST_F(KcabSfxTest, ABuildUnderAMemoryLimitFarBelowTheCabinetSucceeds) {
 // INT, TERM, HUP, QUIT or PIPE at a random moment of a large build: the run ends with
 // 130 and leaves the earlier .exe byte for byte, or it had already put the new one in
 // place before the signal came. Never anything else in the folder.
-// Whether the process has a handler for the signal (its SigCgt mask).
-bool catchesSignal(pid_t pid, int signal) {
-    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
-    std::string line;
-    while (std::getline(status, line)) {
-        if (line.rfind("SigCgt:", 0) == 0) {
-            unsigned long long mask = std::stoull(line.substr(7), nullptr, 16);
-            return (mask >> (signal - 1)) & 1;
-        }
-    }
-    return false;
-}
-
 TEST_F(KcabSfxTest, ASignalAtARandomMomentEndsTheRunCleanly) {
     scratch.write("big/random.bin", randomBytes(40 << 20, 17));
     std::string big = scratch.path("big");
