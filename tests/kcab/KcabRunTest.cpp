@@ -770,6 +770,26 @@ TEST_F(KcabRunTest, NamesAreShownEscapedAndNonUtf8NamesRefused) {
 namespace kp::test {
 namespace {
 
+// What -f replaces may be an empty cabinet, a damaged one or no cabinet at all: kcab
+// reads its header to find an earlier set, and whatever that reading meets, everything
+// the user sees comes from kcab.
+TEST_F(KcabRunTest, ReplacingAFileThatIsNoWholeCabinetSaysOnlyWhatKcabSays) {
+    std::string empty = scratch.folder("empty");
+    std::string cabinet = scratch.path("e.cab");
+    ASSERT_EQ(runProcess("-q -o " + cabinet + " " + empty).exitCode, 0);
+    std::string header = readFileBytes(cabinet);
+    for (const std::string& earlier : {header, header.substr(0, 20), std::string("text\n")}) {
+        scratch.write("e.cab", earlier);
+        KcabResult result = runProcess("-f -q -o " + cabinet + " " + tree + "readme.txt");
+        EXPECT_EQ(result.exitCode, 0) << result.err;
+        std::istringstream lines(result.err);
+        for (std::string line; std::getline(lines, line);) {
+            EXPECT_EQ(line.rfind("kcab: ", 0), 0u) << line;
+        }
+        EXPECT_EQ(extractWithCabextract(cabinet, scratch.path("x")).count("readme.txt"), 1u);
+    }
+}
+
 TEST_F(KcabRunTest, OnlyTrueMembersOfALongerEarlierSetAreRemoved) {
     std::string folder = scratch.folder("v");
     scratch.write("v/one.txt", "1\n");

@@ -10,9 +10,12 @@
 
 #include <cerrno>
 #include <chrono>
+#include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
 #include <memory>
 #include <mspack.h>
+#include <new>
 #include <optional>
 #include <sys/file.h>
 #include <thread>
@@ -73,12 +76,82 @@ struct SetPlace {
     std::string next;     // the name of the cabinet after it, or empty
 };
 
+// libmspack's own system prints what it dislikes in a cabinet to stderr; an earlier
+// file that is no cabinet, or an empty one, is ordinary here and no news to the user.
+// So the headers are read through this one, which opens for reading only and says
+// nothing.
+struct QuietFile {
+    FileHandle handle;
+};
+
+mspack_file* quietOpen(mspack_system*, const char* name, int mode) {
+    if (mode != MSPACK_SYS_OPEN_READ) {
+        return nullptr;
+    }
+    FileHandle handle = openFile(name, FileAccess::Read, FileDisposition::OpenExisting);
+    if (handle == kInvalidHandle) {
+        return nullptr;
+    }
+    auto* file = new (std::nothrow) QuietFile{handle};
+    if (!file) {
+        closeFile(handle);
+    }
+    return reinterpret_cast<mspack_file*>(file);
+}
+
+void quietClose(mspack_file* file) {
+    auto* f = reinterpret_cast<QuietFile*>(file);
+    closeFile(f->handle);
+    delete f;
+}
+
+int quietRead(mspack_file* file, void* buffer, int bytes) {
+    std::uint32_t got = 0;
+    if (bytes < 0 ||
+        !readFile(reinterpret_cast<QuietFile*>(file)->handle, buffer, std::uint32_t(bytes), got)) {
+        return -1;
+    }
+    return int(got);
+}
+
+int quietWrite(mspack_file*, void*, int) {
+    return -1;
+}
+
+int quietSeek(mspack_file* file, off_t offset, int mode) {
+    SeekOrigin origin = mode == MSPACK_SYS_SEEK_START ? SeekOrigin::Begin
+                        : mode == MSPACK_SYS_SEEK_CUR ? SeekOrigin::Current
+                                                      : SeekOrigin::End;
+    return seekFile(reinterpret_cast<QuietFile*>(file)->handle, offset, origin) < 0 ? -1 : 0;
+}
+
+off_t quietTell(mspack_file* file) {
+    return off_t(seekFile(reinterpret_cast<QuietFile*>(file)->handle, 0, SeekOrigin::Current));
+}
+
+void quietMessage(mspack_file*, const char*, ...) {}
+
+void* quietAlloc(mspack_system*, size_t bytes) {
+    return std::malloc(bytes);
+}
+
+void quietFree(void* memory) {
+    std::free(memory);
+}
+
+void quietCopy(void* from, void* to, size_t bytes) {
+    std::memmove(to, from, bytes);
+}
+
+mspack_system quietSystem = {quietOpen,    quietClose, quietRead, quietWrite, quietSeek, quietTell,
+                             quietMessage, quietAlloc, quietFree, quietCopy,  nullptr};
+
 std::optional<SetPlace> setPlaceOf(const std::string& path) {
     if (pathKind(path, false) != PathKind::File) {
         return std::nullopt;
     }
     std::unique_ptr<mscab_decompressor, void (*)(mscab_decompressor*)> reader(
-        mspack_create_cab_decompressor(nullptr), &mspack_destroy_cab_decompressor);
+        mspack_create_cab_decompressor(&quietSystem), &mspack_destroy_cab_decompressor);
     if (!reader) {
         return std::nullopt;
     }
