@@ -1,5 +1,7 @@
 #include "KcabOutput.h"
 
+#include "KcabMspack.h"
+
 #include "platform/FileReplace.h"
 #include "platform/Files.h"
 #include "platform/LastError.h"
@@ -106,12 +108,7 @@ void quietClose(mspack_file* file) {
 }
 
 int quietRead(mspack_file* file, void* buffer, int bytes) {
-    std::uint32_t got = 0;
-    if (bytes < 0 ||
-        !readFile(reinterpret_cast<QuietFile*>(file)->handle, buffer, std::uint32_t(bytes), got)) {
-        return -1;
-    }
-    return int(got);
+    return mspackRead(reinterpret_cast<QuietFile*>(file)->handle, buffer, bytes);
 }
 
 int quietWrite(mspack_file*, void*, int) {
@@ -119,32 +116,16 @@ int quietWrite(mspack_file*, void*, int) {
 }
 
 int quietSeek(mspack_file* file, off_t offset, int mode) {
-    SeekOrigin origin = mode == MSPACK_SYS_SEEK_START ? SeekOrigin::Begin
-                        : mode == MSPACK_SYS_SEEK_CUR ? SeekOrigin::Current
-                                                      : SeekOrigin::End;
-    return seekFile(reinterpret_cast<QuietFile*>(file)->handle, offset, origin) < 0 ? -1 : 0;
+    return mspackSeek(reinterpret_cast<QuietFile*>(file)->handle, offset, mode);
 }
 
 off_t quietTell(mspack_file* file) {
-    return off_t(seekFile(reinterpret_cast<QuietFile*>(file)->handle, 0, SeekOrigin::Current));
+    return mspackTell(reinterpret_cast<QuietFile*>(file)->handle);
 }
 
-void quietMessage(mspack_file*, const char*, ...) {}
-
-void* quietAlloc(mspack_system*, size_t bytes) {
-    return std::malloc(bytes);
-}
-
-void quietFree(void* memory) {
-    std::free(memory);
-}
-
-void quietCopy(void* from, void* to, size_t bytes) {
-    std::memmove(to, from, bytes);
-}
-
-mspack_system quietSystem = {quietOpen,    quietClose, quietRead, quietWrite, quietSeek, quietTell,
-                             quietMessage, quietAlloc, quietFree, quietCopy,  nullptr};
+mspack_system quietSystem = {quietOpen, quietClose,        quietRead,   quietWrite, quietSeek,
+                             quietTell, mspackSaysNothing, mspackAlloc, mspackFree, mspackCopy,
+                             nullptr};
 
 std::optional<SetPlace> setPlaceOf(const std::string& path) {
     if (pathKind(path, false) != PathKind::File) {

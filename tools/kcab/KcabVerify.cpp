@@ -1,5 +1,7 @@
 #include "KcabVerify.h"
 
+#include "KcabMspack.h"
+
 #include "platform/DosTime.h"
 #include "platform/Files.h"
 #include "platform/LastError.h"
@@ -72,11 +74,7 @@ void closeOf(mspack_file* file) {
 }
 
 int readOf(mspack_file* file, void* buffer, int bytes) {
-    std::uint32_t got = 0;
-    if (bytes < 0 || !readFile(fileOf(file)->handle, buffer, std::uint32_t(bytes), got)) {
-        return -1;
-    }
-    return int(got);
+    return mspackRead(fileOf(file)->handle, buffer, bytes);
 }
 
 // Takes the extracted bytes and compares them with the source's next ones. It
@@ -109,28 +107,11 @@ int writeOf(mspack_file* file, void* buffer, int bytes) {
 }
 
 int seekOf(mspack_file* file, off_t offset, int mode) {
-    SeekOrigin origin = mode == MSPACK_SYS_SEEK_START ? SeekOrigin::Begin
-                        : mode == MSPACK_SYS_SEEK_CUR ? SeekOrigin::Current
-                                                      : SeekOrigin::End;
-    return seekFile(fileOf(file)->handle, offset, origin) < 0 ? -1 : 0;
+    return mspackSeek(fileOf(file)->handle, offset, mode);
 }
 
 off_t tellOf(mspack_file* file) {
-    return off_t(seekFile(fileOf(file)->handle, 0, SeekOrigin::Current));
-}
-
-void messageOf(mspack_file*, const char*, ...) {}
-
-void* allocOf(mspack_system*, size_t bytes) {
-    return std::malloc(bytes);
-}
-
-void freeOf(void* memory) {
-    std::free(memory);
-}
-
-void copyOf(void* from, void* to, size_t bytes) {
-    std::memmove(to, from, bytes);
+    return mspackTell(fileOf(file)->handle);
 }
 
 std::string systemError(std::uint32_t code) {
@@ -213,8 +194,8 @@ std::vector<std::string> verifyKcabCabinets(const std::vector<std::string>& cabi
         return problems;
     }
     CompareSystem system;
-    system.ops = {openFor,   closeOf, readOf, writeOf, seekOf, tellOf,
-                  messageOf, allocOf, freeOf, copyOf,  nullptr};
+    system.ops = {openFor,           closeOf,     readOf,     writeOf,    seekOf, tellOf,
+                  mspackSaysNothing, mspackAlloc, mspackFree, mspackCopy, nullptr};
     mscab_decompressor* cabd = mspack_create_cab_decompressor(&system.ops);
     if (!cabd) {
         problems.push_back("kcab: out of memory to read the cabinet back");
