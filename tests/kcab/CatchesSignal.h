@@ -2,9 +2,12 @@
 // Signal tests must not count a signal that reached a child before its main() had set
 // the handlers: that signal meets the default action, which no program can change.
 
+#include <chrono>
 #include <fstream>
 #include <string>
 #include <sys/types.h>
+#include <sys/wait.h>
+#include <thread>
 
 namespace kp::test {
 
@@ -19,6 +22,18 @@ inline bool catchesSignal(pid_t pid, int signal) {
         }
     }
     return false;
+}
+
+// Waits until the child catches the signal; false, with its wait status in `status`,
+// when it ended first.
+inline bool waitUntilCatching(pid_t child, int signal, int& status) {
+    while (!catchesSignal(child, signal)) {
+        if (::waitpid(child, &status, WNOHANG) == child) {
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return true;
 }
 
 } // namespace kp::test

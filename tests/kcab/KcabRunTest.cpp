@@ -576,15 +576,8 @@ TEST_F(KcabRunTest, SignalAtARandomPointLeavesTheEarlierCabinetAndNothingOfTheRu
         // The delay counts from when kcab catches the signal; a slow start (a sanitizer's
         // set-up, a loaded machine) would otherwise meet the default action.
         int status = 0;
-        bool ended = false;
-        while (!catchesSignal(child, signal)) {
-            if (::waitpid(child, &status, WNOHANG) == child) {
-                ended = true;
-                break;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        }
-        ASSERT_FALSE(ended) << "kcab ended before it caught signal " << signal;
+        ASSERT_TRUE(waitUntilCatching(child, signal, status))
+            << "kcab ended before it caught signal " << signal;
         int delay = std::uniform_int_distribution<int>(20, 400)(random);
         std::this_thread::sleep_for(std::chrono::milliseconds(delay));
         ::kill(child, signal);

@@ -381,14 +381,7 @@ TEST_F(KcabSfxTest, ASignalAtARandomMomentEndsTheRunCleanly) {
         // A signal that comes before main() has set its handlers meets the default
         // action, which no program can change: the moment counts from when kcab
         // catches it.
-        bool reaped = false;
-        while (!catchesSignal(child, signal)) {
-            if (::waitpid(child, &status, WNOHANG) == child) {
-                reaped = true;
-                break;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        }
+        bool reaped = !waitUntilCatching(child, signal, status);
         if (!reaped) {
             std::this_thread::sleep_for(delay);
         }
